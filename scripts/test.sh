@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Installs, builds and runs every test headless (Xvfb, Mesa's software GL where there is no GPU).
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build_dir="${BUILD_DIR:-$root/build}"
+
+"$root/scripts/build.sh"
+cd "$build_dir"
+xvfb-run -a -s "-screen 0 1920x1080x24" \
+  ctest --output-on-failure --parallel "$(nproc)" --timeout 600 "$@"

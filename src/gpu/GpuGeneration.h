@@ -1,0 +1,49 @@
+#pragma once
+
+#include "CanvasTexturePool.h"
+#include "GpuTexture.h"
+#include "RGBAImage.h"
+#include "TileParams.h"
+
+#include <map>
+#include <optional>
+#include <vector>
+
+// Every function here is synchronous: it makes the calling thread's GPU context
+// current, encodes its work and waits for it before returning. Any thread.
+
+// One patch from "gaborKernel", read back. Nothing without the kernel.
+std::optional<RGBAImage> generatePatchGPU(double width, double height, double frequency,
+                                          double orientation, double phase, double sigma,
+                                          double contrast, double radiusScale);
+
+// The texture's texels as an image (texel row 0 becomes the top row).
+std::optional<RGBAImage> readbackTexture(const GpuTextureRef& texture);
+
+// A CPU-made image as a new private texture (image row 0 to texel row 0).
+GpuTextureRef uploadImageToTexture(const std::optional<RGBAImage>& image);
+
+struct RenderCanvasResult {
+    GpuTextureRef texture; // null when no canvas could be made
+    int gpuGeneratedCount = 0;
+    int cpuFallbackCount = 0;
+};
+
+// One patch texture per variant and per spinning tile, placed on the tile grid
+// into a texture from pool. A variant the GPU cannot make is made on the CPU and
+// uploaded into its slot (counted in cpuFallbackCount), so no later variant moves.
+RenderCanvasResult renderCanvasGPU(const std::vector<TileParams>& variants,
+                                   const std::vector<int>& tileVariantIndices,
+                                   const std::vector<TileSpin>& spinTiles, int patchSize,
+                                   const std::vector<double>& radiusScales,
+                                   const std::vector<double>& hues, bool colorMode, double width,
+                                   double height, double phase, double saturation,
+                                   double colorModeBlackLevel, StorageMode storageMode,
+                                   CanvasTexturePool& pool);
+
+// The tile grid of composeCanvas, made with texture copies. Skipped tiles keep
+// whatever the pooled canvas held.
+GpuTextureRef placeTilesGPU(double width, double height, const std::vector<GpuTextureRef>& patches,
+                            const std::vector<int>& tileVariantIndices,
+                            const std::map<int, GpuTextureRef>& overrides, int patchSize,
+                            StorageMode storageMode, CanvasTexturePool& pool);

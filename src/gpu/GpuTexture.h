@@ -1,0 +1,34 @@
+#pragma once
+
+#include <memory>
+
+// Storage modes keep their numeric identity: 0 is CPU-readable ("shared"),
+// 2 is GPU-only ("private"). Part of a texture's identity and of a pool key.
+enum class StorageMode { shared = 0, gpuPrivate = 2 };
+
+// An RGBA8 2-D texture of the process-wide share group, without mipmaps, texel
+// row 0 holding the image's top row. Reference-counted through GpuTextureRef; the
+// GL object is deleted within the share group from whichever thread lets go last.
+class GpuTexture {
+public:
+    // Needs the calling thread's GPU context (MetalManager); null when the
+    // texture cannot be made.
+    static std::shared_ptr<GpuTexture> create(int width, int height, StorageMode mode);
+    ~GpuTexture();
+    GpuTexture(const GpuTexture&) = delete;
+    GpuTexture& operator=(const GpuTexture&) = delete;
+
+    unsigned int name() const { return m_name; }
+    int width() const { return m_width; }
+    int height() const { return m_height; }
+    StorageMode storageMode() const { return m_storageMode; }
+
+private:
+    GpuTexture(unsigned int name, int width, int height, StorageMode mode);
+    unsigned int m_name;
+    int m_width;
+    int m_height;
+    StorageMode m_storageMode;
+};
+
+using GpuTextureRef = std::shared_ptr<GpuTexture>;
