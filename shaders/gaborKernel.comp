@@ -1,0 +1,110 @@
+#version 430 core
+// "gaborKernel": one Gabor patch per dispatch, optionally tinted.
+//
+// Bindings:
+//   image unit 0      output, rgba8, W x H (texel row 0 = top row of the patch)
+//   location 0..11    PatchKernelParams, one float each:
+//                     0 frequency, 1 orientation (degrees), 2 phase, 3 sigma,
+//                     4 contrast, 5 centre x, 6 centre y, 7 envelope radius R
+//                     (pixels, not clamped), 8 hue, 9 tint saturation (0 = grey),
+//                     10 black level, 11 inversion flag (always 0 here: the presenter
+//                     inverts)
+//   local size        16 x 16; dispatch ceil(W / 16) x ceil(H / 16) groups
+//
+// Stored bytes are truncated like the CPU reference: the kernel writes
+// floor(value) / 255, which the unorm store maps back to exactly that byte.
+
+layout(local_size_x = 16, local_size_y = 16) in;
+
+layout(binding = 0, rgba8) uniform restrict writeonly image2D outImage;
+
+layout(location = 0) uniform float frequency;
+layout(location = 1) uniform float orientation;
+layout(location = 2) uniform float phase;
+layout(location = 3) uniform float sigma;
+layout(location = 4) uniform float contrast;
+layout(location = 5) uniform float centreX;
+layout(location = 6) uniform float centreY;
+layout(location = 7) uniform float radius;
+layout(location = 8) uniform float hue;
+layout(location = 9) uniform float tintSaturation;
+layout(location = 10) uniform float blackLevel;
+layout(location = 11) uniform float inversionFlag;
+
+const float PI = 3.14159265358979323846;
+
+// Qt's rounding division by 255 on integer channel products.
+float div255(float x) {
+    return floor((x + floor(x / 256.0) + 128.0) / 256.0);
+}
+
+float hueChannel(float t, float p, float q) {
+    if (t < 0.0) {
+        t += 1.0;
+    } else if (t > 1.0) {
+        t -= 1.0;
+    }
+    if (t < 1.0 / 6.0) {
+        return p + (q - p) * 6.0 * t;
+    }
+    if (t < 0.5) {
+        return q;
+    }
+    if (t < 2.0 / 3.0) {
+        return p + (q - p) * 6.0 * (2.0 / 3.0 - t);
+    }
+    return p;
+}
+
+// HSL to RGB at lightness 0.5.
+vec3 hueToTint(float h, float saturation) {
+    if (h < 0.0) {
+        h += 1.0;
+    } else if (h > 1.0) {
+        h -= 1.0;
+    }
+    float q = 0.5 * (1.0 + saturation);
+    float p = 1.0 - q;
+    return vec3(hueChannel(h + 1.0 / 3.0, p, q), hueChannel(h, p, q),
+                hueChannel(h - 1.0 / 3.0, p, q));
+}
+
+void main() {
+    ivec2 size = imageSize(outImage);
+    ivec2 pos = ivec2(gl_GlobalInvocationID.xy);
+    if (pos.x >= size.x || pos.y >= size.y) {
+        return;
+    }
+
+    float theta = orientation * PI / 180.0;
+    float s = sin(theta);
+    float c = cos(theta);
+    float sig = max(sigma * radius, 1e-6);
+
+    float dx = float(pos.x) + 0.5 - centreX;
+    float dy = float(pos.y) + 0.5 - centreY;
+    float u = c * dx + s * dy;
+    float v = c * dy - s * dx;
+    float envelope = exp(-0.5 * (u * u + v * v) / (sig * sig));
+    float carrier = cos(phase + 2.0 * PI * frequency * u / (2.0 * radius));
+    float value = (contrast * carrier * envelope * 0.5 + 0.5) * 255.0;
+    value = isnan(value) ? 255.0 : floor(clamp(value, 0.0, 255.0));
+
+    vec3 rgb = vec3(value);
+    if (tintSaturation > 0.0) {
+        // Same steps as the CPU tint on 8-bit channels: Overlay with the
+        // black-level grey, then Multiply with the hue colour.
+        if (blackLevel > 0.001) {
+            float g = floor((1.0 - blackLevel) * 0.5 * 255.0 + 0.5);
+            rgb = (2.0 * value < 255.0)
+                      ? vec3(div255(2.0 * g * value))
+                      : vec3(div255(255.0 * 255.0 - 2.0 * (255.0 - value) * (255.0 - g)));
+        }
+        vec3 tint = floor(hueToTint(hue, tintSaturation) * 255.0 + 0.5);
+        rgb = vec3(div255(rgb.r * tint.r), div255(rgb.g * tint.g), div255(rgb.b * tint.b));
+    }
+    if (inversionFlag > 0.5) {
+        rgb = 255.0 - rgb;
+    }
+    imageStore(outImage, pos, vec4(rgb / 255.0, 1.0));
+}

@@ -1,0 +1,64 @@
+#version 430 core
+// "sirdsExpand": the centred autostereogram, one invocation per output row.
+//
+// Bindings:
+//   image unit 0      strip, rgba8, stripW x stripH (read)
+//   image unit 1      output, rgba8, outW x outH (written, and read back within
+//                     the row: propagation copies pixels this row already wrote)
+//   location 0..5     SIRDSKernelParams, one int each: 0 outW, 1 outH, 2 stripH,
+//                     3 stripW, 4 cell, 5 offset (first output column of the strip)
+//   SSBO binding 1    shift table, cell x cell ints, row-major
+//   local size        64 x 1; dispatch ceil(outH / 64) groups, surplus threads idle
+//
+// Texels are copied unchanged (unorm load then store returns the same byte), so
+// the result equals the CPU's expandRowCentred byte for byte.
+
+layout(local_size_x = 64) in;
+
+layout(binding = 0, rgba8) uniform restrict readonly image2D stripImage;
+layout(binding = 1, rgba8) uniform restrict image2D outImage;
+
+layout(location = 0) uniform int outW;
+layout(location = 1) uniform int outH;
+layout(location = 2) uniform int stripH;
+layout(location = 3) uniform int stripW;
+layout(location = 4) uniform int cell;
+layout(location = 5) uniform int offset;
+
+layout(std430, binding = 1) restrict readonly buffer ShiftTable {
+    int shifts[];
+};
+
+void main() {
+    int y = int(gl_GlobalInvocationID.x);
+    if (y >= outH) {
+        return;
+    }
+    int ty = y % stripH;
+    int rowBase = (y % cell) * cell;
+    int end = min(offset + stripW, outW);
+
+    // Strips narrower than the largest shift (3) can read pixels not yet
+    // written; the CPU route leaves those at 0x80, so start the row from it.
+    if (stripW <= 3) {
+        for (int x = 0; x < outW; ++x) {
+            imageStore(outImage, ivec2(x, y), vec4(128.0 / 255.0));
+        }
+    }
+
+    for (int x = offset; x < end; ++x) {
+        imageStore(outImage, ivec2(x, y), imageLoad(stripImage, ivec2(x - offset, ty)));
+    }
+    for (int x = end; x < outW; ++x) {
+        int src = x - stripW + shifts[rowBase + x % cell];
+        if (src >= 0 && src < outW) {
+            imageStore(outImage, ivec2(x, y), imageLoad(outImage, ivec2(src, y)));
+        }
+    }
+    for (int x = offset - 1; x >= 0; --x) {
+        int src = x + stripW - shifts[rowBase + x % cell];
+        if (src >= 0 && src < outW) {
+            imageStore(outImage, ivec2(x, y), imageLoad(outImage, ivec2(src, y)));
+        }
+    }
+}
