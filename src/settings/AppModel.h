@@ -125,6 +125,13 @@ signals:
     void changed();
 
 private:
+    using Signal = void (AppModel::*)();
+    void notify(Signal signal);
+    void assignBool(bool& field, bool v, const QString& key, Signal signal);
+    void assignDouble(double& field, double v, const QString& key, Signal signal);
+    void assignTransientBool(bool& field, bool v, Signal signal);
+    void restore();
+
     std::shared_ptr<PreferencesStore> m_store;
 
     double m_maxPatchSize = 128.0;

@@ -18,7 +18,7 @@ QList<RenderScaleOption> allCases();
 QString rawValue(RenderScaleOption o);
 std::optional<RenderScaleOption> fromRawValue(const QString& raw); // exact match only
 double scale(RenderScaleOption o);
-QString label(RenderScaleOption o); // verbatim, e.g. "0.5x"
+QString label(RenderScaleOption o);                           // verbatim, e.g. "0.5x"
 RenderScaleOption nearestOption(double animationRenderScale); // ties to the earlier case
 void apply(RenderScaleOption o, AppModel& model);
 } // namespace RenderScaleOptions

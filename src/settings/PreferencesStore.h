@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <QVariant>
 #include <memory>
@@ -43,4 +44,26 @@ public:
 private:
     struct Impl;
     std::unique_ptr<Impl> d;
+};
+
+// Keeps the values in memory, for tests and tools. Values are held with their
+// native types; put() places a raw value (a string, say) as a file might hold it.
+class MemoryPreferencesStore : public PreferencesStore {
+public:
+    QVariant objectForKey(const QString& key) const override;
+    void setBool(const QString& key, bool value) override;
+    void setDouble(const QString& key, double value) override;
+    void setInteger(const QString& key, qint64 value) override;
+    void setObject(const QString& key, const QString& value) override;
+
+    void put(const QString& key, const QVariant& value) { m_values.insert(key, value); }
+    const QHash<QString, QVariant>& values() const { return m_values; }
+    // Number of set* calls so far; put() does not count.
+    int writeCount() const { return m_writeCount; }
+
+private:
+    void write(const QString& key, const QVariant& value);
+
+    QHash<QString, QVariant> m_values;
+    int m_writeCount = 0;
 };

@@ -1,0 +1,358 @@
+#include "AppModel.h"
+
+#include <QHash>
+#include <cmath>
+
+namespace {
+
+// A NaN must land on a bound too, or "clamped differs from stored" would recurse forever.
+double clampDouble(double v, double lo, double hi) {
+    if (std::isnan(v))
+        return lo;
+    return std::min(std::max(v, lo), hi);
+}
+
+} // namespace
+
+QString AppModel::rawValue(RenderingMode mode) {
+    switch (mode) {
+    case RenderingMode::cpu:
+        return QStringLiteral("CPU");
+    case RenderingMode::coreImage:
+        return QStringLiteral("Core Image");
+    case RenderingMode::metal:
+        return QStringLiteral("Metal");
+    }
+    return {};
+}
+
+std::optional<AppModel::RenderingMode> AppModel::renderingModeFromRawValue(const QString& raw) {
+    for (RenderingMode mode : allRenderingModes()) {
+        if (rawValue(mode) == raw)
+            return mode;
+    }
+    return std::nullopt;
+}
+
+QList<AppModel::RenderingMode> AppModel::allRenderingModes() {
+    return {RenderingMode::cpu, RenderingMode::coreImage, RenderingMode::metal};
+}
+
+AppModel::AppModel(QObject* parent)
+    : AppModel(std::make_shared<QSettingsPreferencesStore>(), parent) {}
+
+AppModel::AppModel(std::shared_ptr<PreferencesStore> store, QObject* parent)
+    : QObject(parent), m_store(std::move(store)), m_randomizeNonce(QUuid::createUuid()) {
+    restore();
+}
+
+AppModel::~AppModel() = default;
+
+void AppModel::notify(Signal signal) {
+    emit(this->*signal)();
+    emit changed();
+}
+
+// Every assignment writes the store, even an unchanged one; only a change notifies,
+// and only after the rule has run, so observers never see a half-applied rule.
+void AppModel::assignBool(bool& field, bool v, const QString& key, Signal signal) {
+    const bool differs = field != v;
+    field = v;
+    m_store->setBool(key, v);
+    if (differs)
+        notify(signal);
+}
+
+void AppModel::assignDouble(double& field, double v, const QString& key, Signal signal) {
+    const bool differs = field != v;
+    field = v;
+    m_store->setDouble(key, v);
+    if (differs)
+        notify(signal);
+}
+
+void AppModel::assignTransientBool(bool& field, bool v, Signal signal) {
+    const bool differs = field != v;
+    field = v;
+    if (differs)
+        notify(signal);
+}
+
+void AppModel::setMaxPatchSize(double v) {
+    assignDouble(m_maxPatchSize, v, QStringLiteral("maxPatchSize"), &AppModel::maxPatchSizeChanged);
+}
+
+void AppModel::setPhaseAnimationSpeed(double v) {
+    assignDouble(m_phaseAnimationSpeed, v, QStringLiteral("phaseAnimationSpeed"),
+                 &AppModel::phaseAnimationSpeedChanged);
+}
+
+void AppModel::setRotationAnimationSpeed(double v) {
+    assignDouble(m_rotationAnimationSpeed, v, QStringLiteral("rotationAnimationSpeed"),
+                 &AppModel::rotationAnimationSpeedChanged);
+}
+
+void AppModel::setIsPhaseAnimationEnabled(bool v) {
+    assignBool(m_isPhaseAnimationEnabled, v, QStringLiteral("isPhaseAnimationEnabled"),
+               &AppModel::isPhaseAnimationEnabledChanged);
+}
+
+void AppModel::setIsRotationAnimationEnabled(bool v) {
+    assignBool(m_isRotationAnimationEnabled, v, QStringLiteral("isRotationAnimationEnabled"),
+               &AppModel::isRotationAnimationEnabledChanged);
+}
+
+void AppModel::setAnimationMaxFPS(double v) {
+    assignDouble(m_animationMaxFPS, v, QStringLiteral("animationMaxFPS"),
+                 &AppModel::animationMaxFPSChanged);
+}
+
+void AppModel::setAnimationRenderScale(double v) {
+    const bool differs = m_animationRenderScale.load() != v;
+    m_animationRenderScale.store(v);
+    m_store->setDouble(QStringLiteral("animationRenderScale"), v);
+    if (differs)
+        notify(&AppModel::animationRenderScaleChanged);
+}
+
+void AppModel::setRenderingMode(RenderingMode v) {
+    const bool differs = m_renderingMode.load() != v;
+    m_renderingMode.store(v);
+    m_store->setObject(QStringLiteral("renderingMode"), rawValue(v));
+    if (differs)
+        notify(&AppModel::renderingModeChanged);
+}
+
+void AppModel::setShowStatusBar(bool v) {
+    assignBool(m_showStatusBar, v, QStringLiteral("showStatusBar"),
+               &AppModel::showStatusBarChanged);
+}
+
+void AppModel::setIsRandomTileSpinEnabled(bool v) {
+    assignBool(m_isRandomTileSpinEnabled, v, QStringLiteral("isRandomTileSpinEnabled"),
+               &AppModel::isRandomTileSpinEnabledChanged);
+}
+
+void AppModel::setIsBreathingEnabled(bool v) {
+    assignBool(m_isBreathingEnabled, v, QStringLiteral("isBreathingEnabled"),
+               &AppModel::isBreathingEnabledChanged);
+}
+
+void AppModel::setRandomSpinInterval(double v) {
+    assignDouble(m_randomSpinInterval, v, QStringLiteral("randomSpinInterval"),
+                 &AppModel::randomSpinIntervalChanged);
+}
+
+void AppModel::setIsStereoscopicMode(bool v) {
+    const bool differs = m_isStereoscopicMode != v;
+    m_isStereoscopicMode = v;
+    m_store->setBool(QStringLiteral("isStereoscopicMode"), v);
+    if (v)
+        setIsAutostereogramMode(false);
+    if (differs)
+        notify(&AppModel::isStereoscopicModeChanged);
+}
+
+void AppModel::setStereoPhaseDisparity(double v) {
+    assignDouble(m_stereoPhaseDisparity, v, QStringLiteral("stereoPhaseDisparity"),
+                 &AppModel::stereoPhaseDisparityChanged);
+}
+
+void AppModel::setIsColorMode(bool v) {
+    assignBool(m_isColorMode, v, QStringLiteral("isColorMode"), &AppModel::isColorModeChanged);
+}
+
+void AppModel::setColorModeBlackLevel(double v) {
+    const bool differs = m_colorModeBlackLevel != v;
+    m_colorModeBlackLevel = v;
+    if (v != 1.0)
+        setColorModeBlackLevel(1.0);
+    else
+        m_store->setDouble(QStringLiteral("colorModeBlackLevel"), 1.0);
+    if (differs)
+        notify(&AppModel::colorModeBlackLevelChanged);
+}
+
+void AppModel::setIsColorInverted(bool v) {
+    assignBool(m_isColorInverted, v, QStringLiteral("isColorInverted"),
+               &AppModel::isColorInvertedChanged);
+}
+
+void AppModel::setDisplayGamma(double v) {
+    const bool differs = m_displayGamma != v;
+    m_displayGamma = v;
+    const double c = clampDouble(v, 0.5, 2.0);
+    if (c != m_displayGamma)
+        setDisplayGamma(c);
+    else
+        m_store->setDouble(QStringLiteral("displayGamma"), c);
+    if (differs)
+        notify(&AppModel::displayGammaChanged);
+}
+
+void AppModel::setDisplayBlackLift(double v) {
+    const bool differs = m_displayBlackLift != v;
+    m_displayBlackLift = v;
+    const double c = clampDouble(v, 0.0, 1.0);
+    if (c != m_displayBlackLift)
+        setDisplayBlackLift(c);
+    else
+        m_store->setDouble(QStringLiteral("displayBlackLift"), c);
+    if (differs)
+        notify(&AppModel::displayBlackLiftChanged);
+}
+
+void AppModel::setIsIlluminantMode(bool v) {
+    assignBool(m_isIlluminantMode, v, QStringLiteral("isIlluminantMode"),
+               &AppModel::isIlluminantModeChanged);
+}
+
+void AppModel::setIsAutostereogramMode(bool v) {
+    const bool differs = m_isAutostereogramMode != v;
+    m_isAutostereogramMode = v;
+    m_store->setBool(QStringLiteral("isAutostereogramMode"), v);
+    if (v)
+        setIsStereoscopicMode(false);
+    if (differs)
+        notify(&AppModel::isAutostereogramModeChanged);
+}
+
+void AppModel::setSirdsStripColumns(qint64 v) {
+    const bool differs = m_sirdsStripColumns != v;
+    m_sirdsStripColumns = v;
+    const qint64 c = std::clamp<qint64>(v, 2, 6);
+    if (c != m_sirdsStripColumns)
+        setSirdsStripColumns(c);
+    else
+        m_store->setInteger(QStringLiteral("sirdsStripColumns"), c);
+    if (differs)
+        notify(&AppModel::sirdsStripColumnsChanged);
+}
+
+void AppModel::setIsCrossEyedStereo(bool v) {
+    assignBool(m_isCrossEyedStereo, v, QStringLiteral("isCrossEyedStereo"),
+               &AppModel::isCrossEyedStereoChanged);
+}
+
+void AppModel::setShowSettings(bool v) {
+    assignTransientBool(m_showSettings, v, &AppModel::showSettingsChanged);
+}
+
+void AppModel::setShowControlPanel(bool v) {
+    assignTransientBool(m_showControlPanel, v, &AppModel::showControlPanelChanged);
+}
+
+void AppModel::setRandomizeNonce(const QUuid& v) {
+    const bool differs = m_randomizeNonce != v;
+    m_randomizeNonce = v;
+    if (differs)
+        notify(&AppModel::randomizeNonceChanged);
+}
+
+void AppModel::setIsAnimationPaused(bool v) {
+    assignTransientBool(m_isAnimationPaused, v, &AppModel::isAnimationPausedChanged);
+}
+
+bool AppModel::isAnyAnimationEnabled() const {
+    return m_isRotationAnimationEnabled || m_isPhaseAnimationEnabled || m_isBreathingEnabled ||
+           m_isRandomTileSpinEnabled;
+}
+
+void AppModel::resetToDefaults() {
+    setMaxPatchSize(128.0);
+    setPhaseAnimationSpeed(1.0);
+    setRotationAnimationSpeed(30.0);
+    setIsPhaseAnimationEnabled(false);
+    setIsRotationAnimationEnabled(false);
+    setAnimationMaxFPS(30.0);
+    setAnimationRenderScale(1.0);
+    setIsRandomTileSpinEnabled(false);
+    setIsBreathingEnabled(false);
+    setRandomSpinInterval(2.0);
+    setIsStereoscopicMode(false);
+    setStereoPhaseDisparity(0.25);
+    setIsColorMode(false);
+    setIsColorInverted(false);
+    setDisplayGamma(1.0);
+    setDisplayBlackLift(0.0);
+    setIsIlluminantMode(false);
+    setIsAutostereogramMode(false);
+    setSirdsStripColumns(3);
+    setIsCrossEyedStereo(false);
+}
+
+void AppModel::requestRandomize() {
+    setRandomizeNonce(QUuid::createUuid());
+}
+
+void AppModel::restore() {
+    // Every key is read before anything is assigned: restoring isStereoscopicMode = true
+    // writes false under "isAutostereogramMode", and a stored true there must still win.
+    static const char* const keys[] = {"maxPatchSize",
+                                       "phaseAnimationSpeed",
+                                       "rotationAnimationSpeed",
+                                       "isPhaseAnimationEnabled",
+                                       "isRotationAnimationEnabled",
+                                       "animationMaxFPS",
+                                       "animationRenderScale",
+                                       "showStatusBar",
+                                       "isRandomTileSpinEnabled",
+                                       "isBreathingEnabled",
+                                       "randomSpinInterval",
+                                       "isStereoscopicMode",
+                                       "stereoPhaseDisparity",
+                                       "isColorMode",
+                                       "isIlluminantMode",
+                                       "isColorInverted",
+                                       "displayGamma",
+                                       "displayBlackLift",
+                                       "isAutostereogramMode",
+                                       "sirdsStripColumns",
+                                       "isCrossEyedStereo"};
+    QHash<QString, QVariant> stored;
+    for (const char* key : keys)
+        stored.insert(QLatin1String(key), m_store->objectForKey(QLatin1String(key)));
+
+    // A value of the wrong kind leaves the default and stays in the store untouched.
+    const auto restoreDouble = [&](const char* key, void (AppModel::*setter)(double)) {
+        if (const auto v = readDouble(stored.value(QLatin1String(key))))
+            (this->*setter)(*v);
+    };
+    const auto restoreBool = [&](const char* key, void (AppModel::*setter)(bool)) {
+        if (const auto v = readBool(stored.value(QLatin1String(key))))
+            (this->*setter)(*v);
+    };
+
+    restoreDouble("maxPatchSize", &AppModel::setMaxPatchSize);
+    restoreDouble("phaseAnimationSpeed", &AppModel::setPhaseAnimationSpeed);
+    restoreDouble("rotationAnimationSpeed", &AppModel::setRotationAnimationSpeed);
+    restoreBool("isPhaseAnimationEnabled", &AppModel::setIsPhaseAnimationEnabled);
+    restoreBool("isRotationAnimationEnabled", &AppModel::setIsRotationAnimationEnabled);
+    restoreDouble("animationMaxFPS", &AppModel::setAnimationMaxFPS);
+    restoreDouble("animationRenderScale", &AppModel::setAnimationRenderScale);
+
+    // The stored generator is never read: every start uses the GPU.
+    setRenderingMode(RenderingMode::metal);
+
+    restoreBool("showStatusBar", &AppModel::setShowStatusBar);
+    restoreBool("isRandomTileSpinEnabled", &AppModel::setIsRandomTileSpinEnabled);
+    restoreBool("isBreathingEnabled", &AppModel::setIsBreathingEnabled);
+    // The animation clock divides by this interval; a non-positive one counts as unreadable.
+    if (const auto v = readDouble(stored.value(QStringLiteral("randomSpinInterval")));
+        v && *v > 0.0)
+        setRandomSpinInterval(*v);
+    restoreBool("isStereoscopicMode", &AppModel::setIsStereoscopicMode);
+    restoreDouble("stereoPhaseDisparity", &AppModel::setStereoPhaseDisparity);
+    restoreBool("isColorMode", &AppModel::setIsColorMode);
+
+    setColorModeBlackLevel(1.0);
+
+    restoreBool("isIlluminantMode", &AppModel::setIsIlluminantMode);
+    restoreBool("isColorInverted", &AppModel::setIsColorInverted);
+    restoreDouble("displayGamma", &AppModel::setDisplayGamma);
+    restoreDouble("displayBlackLift", &AppModel::setDisplayBlackLift);
+    restoreBool("isAutostereogramMode", &AppModel::setIsAutostereogramMode);
+    if (const auto v = readInteger(stored.value(QStringLiteral("sirdsStripColumns"))))
+        setSirdsStripColumns(*v);
+    restoreBool("isCrossEyedStereo", &AppModel::setIsCrossEyedStereo);
+}
