@@ -1,0 +1,106 @@
+#include "StatusText.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+QString tr(const char* text, const char* comment) {
+    return QCoreApplication::translate("ContentView", text, comment);
+}
+
+// Truncates towards zero; values outside int (or not numbers) saturate.
+long long truncated(double v) {
+    if (std::isnan(v))
+        return 0;
+    constexpr double limit = double(std::numeric_limits<int>::max());
+    return static_cast<long long>(std::clamp(std::trunc(v), -limit, limit));
+}
+
+QString mark(bool on) {
+    return on ? QStringLiteral("✓") : QStringLiteral("✗");
+}
+
+QString colourLine(const StatusTextInputs& in) {
+    QString word;
+    if (in.isIlluminantMode)
+        word = tr("全体色", "color mode");
+    else if (in.isColorMode)
+        word = tr("個別色", "color mode");
+    else
+        word = tr("モノクロ", "color mode");
+
+    QStringList extras;
+    if (in.isColorInverted)
+        extras << tr("反転", "invert toggle");
+    if (in.displayBlackLift > 0.001) {
+        const QString label = in.isColorInverted ? tr("白レベル", "black/white level")
+                                                 : tr("黒レベル", "black/white level");
+        const QString format = label + QStringLiteral(":%.0f%%");
+        extras << QString::asprintf(format.toUtf8().constData(), in.displayBlackLift * 100);
+    }
+    QString line = tr("色:", "status overlay") + word;
+    if (!extras.isEmpty())
+        line += QStringLiteral("  ") + extras.join(QStringLiteral("  "));
+    return line;
+}
+
+QString animationLine(const StatusTextInputs& in) {
+    const char* comment = "animation toggle";
+    return tr("アニメ:", "status overlay") + QLatin1Char(' ') + tr("回転", comment) +
+           mark(in.isRotationAnimationEnabled) + QLatin1Char(' ') + tr("位相", comment) +
+           mark(in.isPhaseAnimationEnabled) + QLatin1Char(' ') + tr("パルス", comment) +
+           mark(in.isBreathingEnabled) + QLatin1Char(' ') + tr("ランダムスピン", comment) +
+           mark(in.isRandomTileSpinEnabled);
+}
+
+QString depthLine(const StatusTextInputs& in) {
+    QString line = tr("立体視:", "status overlay");
+    if (in.isStereoscopicMode) {
+        line += tr("ステレオペア", "stereo mode") + QStringLiteral("  ") +
+                tr("深さ:", "status overlay") + depthPresetLabel(in.stereoPhaseDisparity);
+    } else if (in.isAutostereogramMode) {
+        const int columns = int(std::clamp<qint64>(in.sirdsStripColumns, 2, 6));
+        const QString format = tr("%d列", "SIRDS strip column count");
+        line += QStringLiteral("SIRDS  ") + QString::asprintf(format.toUtf8().constData(), columns);
+    } else {
+        line += tr("なし", "stereo mode");
+    }
+    return line;
+}
+
+} // namespace
+
+QString depthPresetLabel(double disparity) {
+    struct Preset {
+        const char* label;
+        double value;
+    };
+    static constexpr Preset presets[] = {{"浅い", 0.1}, {"普通", 0.3}, {"深い", 0.75}};
+    const Preset* best = &presets[0];
+    double bestDistance = std::abs(disparity - best->value);
+    for (const Preset& p : presets) {
+        const double d = std::abs(disparity - p.value);
+        if (d < bestDistance) {
+            best = &p;
+            bestDistance = d;
+        }
+    }
+    return tr(best->label, "depth option");
+}
+
+QString statusText(const StatusTextInputs& in) {
+    if (!in.showStatusDetail)
+        return QString::asprintf("%3dfps", in.lastFps);
+
+    const QString tileLine = tr("タイル:", "status overlay") +
+                             QString::number(truncated(in.maxPatchSize)) + QStringLiteral("px  ") +
+                             tr("幅:", "status overlay") +
+                             QString::number(truncated(in.viewWidth)) + QStringLiteral("pt");
+    const QString buildLine = tr("ビルド:", "status overlay") + QString::fromLatin1(kBuildStamp);
+    return QStringList{tileLine, colourLine(in), animationLine(in), depthLine(in), buildLine}.join(
+        QLatin1Char('\n'));
+}
