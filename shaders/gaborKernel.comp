@@ -33,11 +33,6 @@ layout(location = 11) uniform float inversionFlag;
 
 const float PI = 3.14159265358979323846;
 
-// Qt's rounding division by 255 on integer channel products.
-float div255(float x) {
-    return floor((x + floor(x / 256.0) + 128.0) / 256.0);
-}
-
 float hueChannel(float t, float p, float q) {
     if (t < 0.0) {
         t += 1.0;
@@ -56,13 +51,9 @@ float hueChannel(float t, float p, float q) {
     return p;
 }
 
-// HSL to RGB at lightness 0.5.
-vec3 hueToTint(float h, float saturation) {
-    if (h < 0.0) {
-        h += 1.0;
-    } else if (h > 1.0) {
-        h -= 1.0;
-    }
+// HSL to RGB at lightness 0.5; whole turns of the hue drop out first.
+vec3 hueToTint(float hue, float saturation) {
+    float h = hue - floor(hue);
     float q = 0.5 * (1.0 + saturation);
     float p = 1.0 - q;
     return vec3(hueChannel(h + 1.0 / 3.0, p, q), hueChannel(h, p, q),
@@ -92,16 +83,16 @@ void main() {
 
     vec3 rgb = vec3(value);
     if (tintSaturation > 0.0) {
-        // Same steps as the CPU tint on 8-bit channels: Overlay with the
-        // black-level grey, then Multiply with the hue colour.
+        // The CPU tint's steps on 8-bit channels, each rounded to the nearest
+        // byte: Overlay with the black-level grey, then Multiply with the hue.
         if (blackLevel > 0.001) {
-            float g = floor((1.0 - blackLevel) * 0.5 * 255.0 + 0.5);
-            rgb = (2.0 * value < 255.0)
-                      ? vec3(div255(2.0 * g * value))
-                      : vec3(div255(255.0 * 255.0 - 2.0 * (255.0 - value) * (255.0 - g)));
+            float b = value / 255.0;
+            float g = (1.0 - blackLevel) * 0.5;
+            float overlay = (b <= 0.5) ? 2.0 * g * b : 1.0 - 2.0 * (1.0 - g) * (1.0 - b);
+            rgb = vec3(floor(clamp(overlay, 0.0, 1.0) * 255.0 + 0.5));
         }
-        vec3 tint = floor(hueToTint(hue, tintSaturation) * 255.0 + 0.5);
-        rgb = vec3(div255(rgb.r * tint.r), div255(rgb.g * tint.g), div255(rgb.b * tint.b));
+        vec3 tint = hueToTint(hue, tintSaturation);
+        rgb = floor(clamp(rgb / 255.0 * tint, 0.0, 1.0) * 255.0 + 0.5);
     }
     if (inversionFlag > 0.5) {
         rgb = 255.0 - rgb;

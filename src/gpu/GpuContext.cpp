@@ -1,0 +1,181 @@
+#include "GpuContext.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions_4_3_Core>
+#include <QOpenGLVersionFunctionsFactory>
+#include <QThread>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+
+namespace gpucontext {
+namespace {
+
+[[noreturn]] void fatal(const char* message) {
+    std::fputs(message, stderr);
+    std::fputs("\n", stderr);
+    std::fflush(stderr);
+    std::abort();
+}
+
+QSurfaceFormat contextFormat() {
+    QSurfaceFormat format;
+    format.setRenderableType(QSurfaceFormat::OpenGL);
+    format.setVersion(4, 3);
+    format.setProfile(QSurfaceFormat::CoreProfile);
+    return format;
+}
+
+// Made once, on the GUI thread, never released.
+struct Shared {
+    QOffscreenSurface* surface = nullptr;
+    QOpenGLContext* root = nullptr;
+};
+
+Shared makeShared() {
+    Shared shared;
+    shared.surface = new QOffscreenSurface;
+    shared.surface->setFormat(contextFormat());
+    shared.surface->create();
+    shared.root = QOpenGLContext::globalShareContext();
+    if (!shared.root) {
+        // No application-wide share context: make our own root so the threads'
+        // contexts still share textures and programs.
+        shared.root = new QOpenGLContext;
+        shared.root->setFormat(contextFormat());
+        if (!shared.root->create()) {
+            fatal("Metal device not available");
+        }
+    }
+    return shared;
+}
+
+const Shared& shared() {
+    static std::once_flag once;
+    static Shared instance;
+    std::call_once(once, [] {
+        auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+        if (!app) {
+            fatal("Metal device not available");
+        }
+        // Surfaces belong to the GUI thread; a worker that comes first waits for it.
+        if (QThread::currentThread() == app->thread()) {
+            instance = makeShared();
+        } else {
+            QMetaObject::invokeMethod(
+                app, [] { instance = makeShared(); }, Qt::BlockingQueuedConnection);
+        }
+        if (!instance.surface->isValid()) {
+            fatal("Metal device not available");
+        }
+    });
+    return instance;
+}
+
+struct ThreadState {
+    std::unique_ptr<QOpenGLContext> context;
+    QOpenGLFunctions_4_3_Core* gl = nullptr;
+    ThreadObjects objects;
+
+    ~ThreadState() {
+        if (!context) {
+            return;
+        }
+        // After the application object is gone the platform cannot destroy
+        // contexts any more; the process is ending, so leave them.
+        if (!QCoreApplication::instance() || !context->makeCurrent(shared().surface)) {
+            (void)context.release();
+            (void)new ThreadObjects(std::move(objects));
+            return;
+        }
+        gl->glDeleteFramebuffers(1, &objects.filterFramebuffer);
+        gl->glDeleteVertexArrays(1, &objects.filterVertexArray);
+        gl->glDeleteBuffers(1, &objects.tableBuffer);
+        objects = ThreadObjects{};
+        context->doneCurrent();
+        context.reset();
+    }
+};
+
+thread_local ThreadState threadState;
+
+bool isCoreAtLeast43(const QSurfaceFormat& format) {
+    return format.version() >= qMakePair(4, 3) && format.profile() == QSurfaceFormat::CoreProfile;
+}
+
+} // namespace
+
+QOpenGLContext* shareRoot() {
+    return shared().root;
+}
+
+QOpenGLFunctions_4_3_Core& makeThreadContextCurrent() {
+    const Shared& s = shared();
+    ThreadState& state = threadState;
+    if (!state.context) {
+        auto context = std::make_unique<QOpenGLContext>();
+        context->setFormat(contextFormat());
+        context->setShareContext(s.root);
+        if (!context->create() || !isCoreAtLeast43(context->format())) {
+            fatal("Metal device not available");
+        }
+        if (!context->makeCurrent(s.surface)) {
+            fatal("Failed to create command queue");
+        }
+        state.gl = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_4_3_Core>(context.get());
+        if (!state.gl || !state.gl->initializeOpenGLFunctions()) {
+            fatal("Metal device not available");
+        }
+        state.context = std::move(context);
+        return *state.gl;
+    }
+    if (QOpenGLContext::currentContext() != state.context.get() &&
+        !state.context->makeCurrent(s.surface)) {
+        fatal("Failed to create command queue");
+    }
+    return *state.gl;
+}
+
+QOpenGLFunctions_4_3_Core& shareGroupFunctions() {
+    QOpenGLContext* current = QOpenGLContext::currentContext();
+    if (current && current != threadState.context.get() &&
+        QOpenGLContext::areSharing(current, shareRoot())) {
+        auto* gl = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_4_3_Core>(current);
+        if (gl && gl->initializeOpenGLFunctions()) {
+            return *gl;
+        }
+    }
+    return makeThreadContextCurrent();
+}
+
+ThreadObjects& threadObjects() {
+    return threadState.objects;
+}
+
+std::mutex& programLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+ScopedThreadContext::ScopedThreadContext()
+    : m_previous(QOpenGLContext::currentContext()),
+      m_previousSurface(m_previous ? m_previous->surface() : nullptr) {
+    m_gl = &makeThreadContextCurrent();
+}
+
+ScopedThreadContext::~ScopedThreadContext() {
+    if (m_previous && m_previous != threadState.context.get() && m_previousSurface) {
+        m_previous->makeCurrent(m_previousSurface);
+    }
+}
+
+void clearErrors(QOpenGLFunctions_4_3_Core& gl) {
+    for (int i = 0; i < 64 && gl.glGetError() != GL_NO_ERROR; ++i) {
+    }
+}
+
+} // namespace gpucontext

@@ -1,0 +1,327 @@
+#include "GpuGeneration.h"
+
+#include "Canvas.h"
+#include "GpuContext.h"
+#include "MetalManager.h"
+#include "PatchSynthesis.h"
+
+#include <QOpenGLFunctions_4_3_Core>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+using gpucontext::ScopedThreadContext;
+
+struct PatchKernelParams {
+    float frequency = 0;
+    float orientation = 0;
+    float phase = 0;
+    float sigma = 0;
+    float contrast = 0;
+    float centreX = 0;
+    float centreY = 0;
+    float radius = 0;
+    float hue = 0;
+    float tintSaturation = 0;
+    float blackLevel = 0;
+    float inversionFlag = 0; // inversion belongs to the presenter
+};
+
+// Binds the texture to image unit 0 and dispatches "gaborKernel" over it; the
+// program must be in use. Nothing waits here.
+void encodePatch(QOpenGLFunctions_4_3_Core& gl, const GpuTexture& texture,
+                 const PatchKernelParams& p) {
+    const float values[12] = {p.frequency, p.orientation,    p.phase,      p.sigma,
+                              p.contrast,  p.centreX,        p.centreY,    p.radius,
+                              p.hue,       p.tintSaturation, p.blackLevel, p.inversionFlag};
+    for (int location = 0; location < 12; ++location) {
+        gl.glUniform1f(location, values[location]);
+    }
+    gl.glBindImageTexture(0, texture.name(), 0, GL_FALSE, 0, GL_WRITE_ONLY, GL_RGBA8);
+    gl.glDispatchCompute(GLuint((texture.width() + 15) / 16), GLuint((texture.height() + 15) / 16),
+                         1);
+}
+
+bool uploadInto(QOpenGLFunctions_4_3_Core& gl, const GpuTexture& texture, const RGBAImage& image) {
+    const RGBAImage pixels = image.format() == QImage::Format_RGBA8888_Premultiplied
+                                 ? image
+                                 : image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+    if (pixels.isNull() || pixels.width() != texture.width() ||
+        pixels.height() != texture.height()) {
+        return false;
+    }
+    gpucontext::clearErrors(gl);
+    gl.glBindTexture(GL_TEXTURE_2D, texture.name());
+    gl.glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    gl.glPixelStorei(GL_UNPACK_ROW_LENGTH, GLint(pixels.bytesPerLine() / 4));
+    // Image row 0 (the top) goes to texel row 0.
+    gl.glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, pixels.width(), pixels.height(), GL_RGBA,
+                       GL_UNSIGNED_BYTE, pixels.constBits());
+    gl.glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    gl.glBindTexture(GL_TEXTURE_2D, 0);
+    return gl.glGetError() == GL_NO_ERROR;
+}
+
+// The tile grid of composeCanvas with texture copies, encoded without waiting.
+GpuTextureRef encodePlacement(QOpenGLFunctions_4_3_Core& gl, double width, double height,
+                              const std::vector<GpuTextureRef>& patches,
+                              const std::vector<int>& tileVariantIndices,
+                              const std::map<int, GpuTextureRef>& overrides, int patchSize,
+                              StorageMode storageMode, CanvasTexturePool& pool) {
+    const int W = imageSide(width);
+    const int H = imageSide(height);
+    const int P = std::max(patchSize, 1);
+    GpuTextureRef canvas = pool.nextTexture(W, H, storageMode);
+    if (!canvas) {
+        return nullptr;
+    }
+    const long long cols = (W + (long long)P - 1) / P;
+    const long long rows = (H + (long long)P - 1) / P;
+    for (long long row = 0; row < rows; ++row) {
+        for (long long col = 0; col < cols; ++col) {
+            const long long t = row * cols + col;
+            const long long x = col * P;
+            long long copyW = std::min<long long>(W - x, P);
+            const long long cut = std::max<long long>((row + 1) * P - H, 0);
+            const long long dstY = std::max<long long>(H - (row + 1) * P, 0);
+            long long copyH = std::min<long long>(H - dstY, P - cut);
+
+            const GpuTexture* source = nullptr;
+            if (auto found = overrides.find(int(t)); found != overrides.end()) {
+                source = found->second.get();
+            } else if (t < (long long)tileVariantIndices.size()) {
+                const int v = tileVariantIndices[std::size_t(t)];
+                if (v >= 0 && v < (int)patches.size()) {
+                    source = patches[std::size_t(v)].get();
+                }
+            }
+            if (!source) {
+                continue;
+            }
+            // A source smaller than a tile gives what it has instead of a GL error.
+            copyW = std::min<long long>(copyW, source->width());
+            copyH = std::min<long long>(copyH, source->height() - cut);
+            if (copyW < 1 || copyH < 1) {
+                continue;
+            }
+            gl.glCopyImageSubData(source->name(), GL_TEXTURE_2D, 0, 0, GLint(cut), 0,
+                                  canvas->name(), GL_TEXTURE_2D, 0, GLint(x), GLint(dstY), 0,
+                                  GLsizei(copyW), GLsizei(copyH), 1);
+        }
+    }
+    return canvas;
+}
+
+// Scratch patch texture number index for this thread, kept between calls.
+GpuTextureRef scratchPatch(std::size_t index, int size) {
+    gpucontext::ThreadObjects& objects = gpucontext::threadObjects();
+    if (objects.patchSize != size) {
+        objects.patchTextures.clear();
+        objects.patchSize = size;
+    }
+    if (objects.patchTextures.size() <= index) {
+        objects.patchTextures.resize(index + 1);
+    }
+    GpuTextureRef& slot = objects.patchTextures[index];
+    if (!slot) {
+        slot = GpuTexture::create(size, size, StorageMode::shared);
+    }
+    return slot;
+}
+
+} // namespace
+
+std::optional<RGBAImage> generatePatchGPU(double width, double height, double frequency,
+                                          double orientation, double phase, double sigma,
+                                          double contrast, double radiusScale) {
+    const int W = imageSide(width);
+    const int H = imageSide(height);
+    MetalManager& manager = MetalManager::shared();
+    const GLuint program = manager.computePipelineState();
+    if (!program) {
+        return std::nullopt;
+    }
+    ScopedThreadContext scope;
+    QOpenGLFunctions_4_3_Core& gl = scope.gl();
+    GpuTextureRef texture = GpuTexture::create(W, H, StorageMode::shared);
+    if (!texture) {
+        return std::nullopt;
+    }
+    PatchKernelParams params;
+    params.frequency = float(frequency);
+    params.orientation = float(orientation);
+    params.phase = float(phase);
+    params.sigma = float(sigma);
+    params.contrast = float(contrast);
+    params.centreX = float(W / 2.0);
+    params.centreY = float(H / 2.0);
+    params.radius = float(radiusScale * std::min(W, H) / 2.0);
+    {
+        std::lock_guard<std::mutex> guard(gpucontext::programLock());
+        gl.glUseProgram(program);
+        encodePatch(gl, *texture, params);
+        gl.glUseProgram(0);
+        gl.glMemoryBarrier(GL_ALL_BARRIER_BITS);
+        gl.glFinish();
+    }
+    return readbackTexture(texture);
+}
+
+std::optional<RGBAImage> readbackTexture(const GpuTextureRef& texture) {
+    if (!texture) {
+        return std::nullopt;
+    }
+    std::optional<RGBAImage> image = makeRGBAImage(texture->width(), texture->height());
+    if (!image) {
+        return std::nullopt;
+    }
+    ScopedThreadContext scope;
+    QOpenGLFunctions_4_3_Core& gl = scope.gl();
+    gpucontext::clearErrors(gl);
+    gl.glMemoryBarrier(GL_TEXTURE_UPDATE_BARRIER_BIT);
+    gl.glBindTexture(GL_TEXTURE_2D, texture->name());
+    gl.glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    gl.glPixelStorei(GL_PACK_ROW_LENGTH, GLint(image->bytesPerLine() / 4));
+    // Texel row 0 becomes the image's top row.
+    gl.glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, image->bits());
+    gl.glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    gl.glBindTexture(GL_TEXTURE_2D, 0);
+    if (gl.glGetError() != GL_NO_ERROR) {
+        return std::nullopt;
+    }
+    return image;
+}
+
+GpuTextureRef uploadImageToTexture(const std::optional<RGBAImage>& image) {
+    if (!image || image->isNull()) {
+        return nullptr;
+    }
+    ScopedThreadContext scope;
+    QOpenGLFunctions_4_3_Core& gl = scope.gl();
+    GpuTextureRef texture =
+        GpuTexture::create(image->width(), image->height(), StorageMode::gpuPrivate);
+    if (!texture || !uploadInto(gl, *texture, *image)) {
+        return nullptr;
+    }
+    // Complete before another context samples it.
+    gl.glFinish();
+    return texture;
+}
+
+RenderCanvasResult
+renderCanvasGPU(const std::vector<TileParams>& variants, const std::vector<int>& tileVariantIndices,
+                const std::vector<TileSpin>& spinTiles, int patchSize,
+                const std::vector<double>& radiusScales, const std::vector<double>& hues,
+                bool colorMode, double width, double height, double phase, double saturation,
+                double colorModeBlackLevel, StorageMode storageMode, CanvasTexturePool& pool) {
+    RenderCanvasResult result;
+    const int P = std::clamp(patchSize, 1, kMaxImageSide);
+    MetalManager& manager = MetalManager::shared();
+    const GLuint program = manager.computePipelineState();
+
+    ScopedThreadContext scope;
+    QOpenGLFunctions_4_3_Core& gl = scope.gl();
+    std::lock_guard<std::mutex> guard(gpucontext::programLock());
+    if (program) {
+        gl.glUseProgram(program);
+    }
+
+    // One patch per variant, in the variant's own slot whatever happens to the
+    // others, so tiles always find the variant they name.
+    std::size_t slotCount = 0;
+    // Variants the kernel cannot make always count as CPU fallbacks; spin tiles
+    // only when a CPU patch took their place (otherwise the tile keeps its variant).
+    auto makePatch = [&](const TileParams& tile, double orientation, std::size_t v, bool isSpin) {
+        const double radiusFactor = v < radiusScales.size() ? radiusScales[v] * 0.96 : 0.96;
+        const double hue = colorMode && v < hues.size() ? hues[v] : 0.0;
+        const double tintSaturation = colorMode ? saturation : 0.0;
+        GpuTextureRef texture = scratchPatch(slotCount++, P);
+        if (program && texture) {
+            PatchKernelParams params;
+            params.frequency = float(tile.frequency);
+            params.orientation = float(orientation);
+            params.phase = float(phase);
+            params.sigma = float(tile.sigma);
+            params.contrast = float(tile.contrast);
+            params.centreX = float(P / 2.0);
+            params.centreY = float(P / 2.0);
+            params.radius = float(radiusFactor * P / 2.0);
+            params.hue = float(hue);
+            params.tintSaturation = float(tintSaturation);
+            params.blackLevel = float(colorModeBlackLevel);
+            encodePatch(gl, *texture, params);
+            ++result.gpuGeneratedCount;
+            return texture;
+        }
+        if (!isSpin) {
+            ++result.cpuFallbackCount;
+        }
+        if (!texture) {
+            return texture;
+        }
+        std::optional<RGBAImage> patch = synthesizePatchCPU(
+            P, P, tile.frequency, orientation, phase, tile.sigma, tile.contrast, radiusFactor);
+        if (patch && tintSaturation > 0) {
+            patch = tintPatch(*patch, hue, colorModeBlackLevel);
+        }
+        if (!patch || !uploadInto(gl, *texture, *patch)) {
+            return GpuTextureRef();
+        }
+        if (isSpin) {
+            ++result.cpuFallbackCount;
+        }
+        return texture;
+    };
+
+    std::vector<GpuTextureRef> patches;
+    patches.reserve(variants.size());
+    for (std::size_t i = 0; i < variants.size(); ++i) {
+        patches.push_back(makePatch(variants[i], variants[i].orientation, i, false));
+    }
+    if (std::none_of(patches.begin(), patches.end(), [](const auto& p) { return bool(p); })) {
+        if (program) {
+            gl.glUseProgram(0);
+        }
+        return result;
+    }
+
+    std::map<int, GpuTextureRef> overrides;
+    for (const TileSpin& spin : spinTiles) {
+        if (spin.tileIdx < 0 || spin.tileIdx >= (int)tileVariantIndices.size()) {
+            continue;
+        }
+        const int v = tileVariantIndices[std::size_t(spin.tileIdx)];
+        if (v < 0 || v >= (int)variants.size()) {
+            continue;
+        }
+        const TileParams& tile = variants[std::size_t(v)];
+        const double orientation = std::fmod(spin.rotDeg + tile.orientation, 360.0);
+        if (GpuTextureRef texture = makePatch(tile, orientation, std::size_t(v), true)) {
+            overrides[spin.tileIdx] = std::move(texture);
+        }
+    }
+    if (program) {
+        gl.glUseProgram(0);
+    }
+
+    gl.glMemoryBarrier(GL_ALL_BARRIER_BITS);
+    result.texture = encodePlacement(gl, width, height, patches, tileVariantIndices, overrides, P,
+                                     storageMode, pool);
+    // One wait for the whole canvas.
+    gl.glFinish();
+    return result;
+}
+
+GpuTextureRef placeTilesGPU(double width, double height, const std::vector<GpuTextureRef>& patches,
+                            const std::vector<int>& tileVariantIndices,
+                            const std::map<int, GpuTextureRef>& overrides, int patchSize,
+                            StorageMode storageMode, CanvasTexturePool& pool) {
+    ScopedThreadContext scope;
+    QOpenGLFunctions_4_3_Core& gl = scope.gl();
+    gl.glMemoryBarrier(GL_ALL_BARRIER_BITS);
+    GpuTextureRef canvas = encodePlacement(gl, width, height, patches, tileVariantIndices,
+                                           overrides, patchSize, storageMode, pool);
+    gl.glFinish();
+    return canvas;
+}

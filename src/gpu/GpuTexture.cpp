@@ -1,0 +1,47 @@
+#include "GpuTexture.h"
+
+#include "GpuContext.h"
+#include "RGBAImage.h"
+
+#include <QCoreApplication>
+#include <QOpenGLFunctions_4_3_Core>
+
+std::shared_ptr<GpuTexture> GpuTexture::create(int width, int height, StorageMode mode) {
+    if (width < 1 || height < 1 || width > kMaxImageSide || height > kMaxImageSide) {
+        return nullptr;
+    }
+    QOpenGLFunctions_4_3_Core& gl = gpucontext::shareGroupFunctions();
+    GLint maxSize = 0;
+    gl.glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
+    if (width > maxSize || height > maxSize) {
+        return nullptr;
+    }
+    gpucontext::clearErrors(gl);
+    GLuint name = 0;
+    gl.glGenTextures(1, &name);
+    gl.glBindTexture(GL_TEXTURE_2D, name);
+    gl.glTexStorage2D(GL_TEXTURE_2D, 1, GL_RGBA8, width, height);
+    // Canvases are shown pixel for pixel; never smooth them.
+    gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    gl.glBindTexture(GL_TEXTURE_2D, 0);
+    if (name == 0 || gl.glGetError() != GL_NO_ERROR) {
+        gl.glDeleteTextures(1, &name);
+        return nullptr;
+    }
+    return std::shared_ptr<GpuTexture>(new GpuTexture(name, width, height, mode));
+}
+
+GpuTexture::GpuTexture(unsigned int name, int width, int height, StorageMode mode)
+    : m_name(name), m_width(width), m_height(height), m_storageMode(mode) {}
+
+GpuTexture::~GpuTexture() {
+    // Past the application's end no context can be made current; the process
+    // is going away and takes the texture with it.
+    if (!QCoreApplication::instance()) {
+        return;
+    }
+    gpucontext::shareGroupFunctions().glDeleteTextures(1, &m_name);
+}

@@ -1,0 +1,220 @@
+#include "MetalManager.h"
+
+#include "GpuContext.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QOpenGLFunctions_4_3_Core>
+#include <cstdio>
+#include <mutex>
+#include <optional>
+
+namespace {
+
+// A build failure: its text is what the console line reports.
+struct BuildError {
+    QString description;
+};
+
+struct ShaderSource {
+    GLenum stage;
+    QString fileName; // empty: the source is built in
+    QByteArray builtIn = {};
+};
+
+// The image filter draws one covering triangle; its vertex stage is not part of
+// the library, so a library with only "gaborPatch" still has the filter.
+const char* const kCoveringTriangleVertex = R"(#version 430 core
+void main() {
+    vec2 corner = vec2(float((gl_VertexID << 1) & 2), float(gl_VertexID & 2));
+    gl_Position = vec4(corner * 2.0 - 1.0, 0.0, 1.0);
+}
+)";
+
+std::optional<QByteArray> readSource(const QDir& dir, const ShaderSource& stage) {
+    if (stage.fileName.isEmpty()) {
+        return stage.builtIn;
+    }
+    QFile file(dir.filePath(stage.fileName));
+    if (!file.exists() || !file.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    return file.readAll();
+}
+
+QString oneLine(const QByteArray& log) {
+    return QString::fromUtf8(log).simplified();
+}
+
+// Compiles and links the given stages. A missing file gives 0 without error (an
+// entry point the library lacks); a compile or link failure gives the driver's log.
+GLuint buildProgram(QOpenGLFunctions_4_3_Core& gl, const QDir& dir,
+                    const std::vector<ShaderSource>& stages, std::optional<BuildError>& error) {
+    std::vector<QByteArray> sources;
+    for (const ShaderSource& stage : stages) {
+        std::optional<QByteArray> source = readSource(dir, stage);
+        if (!source) {
+            return 0;
+        }
+        sources.push_back(*source);
+    }
+
+    GLuint program = gl.glCreateProgram();
+    std::vector<GLuint> shaders;
+    auto cleanUp = [&] {
+        for (GLuint shader : shaders) {
+            gl.glDeleteShader(shader);
+        }
+    };
+    for (std::size_t i = 0; i < stages.size(); ++i) {
+        GLuint shader = gl.glCreateShader(stages[i].stage);
+        shaders.push_back(shader);
+        const char* text = sources[i].constData();
+        const GLint length = GLint(sources[i].size());
+        gl.glShaderSource(shader, 1, &text, &length);
+        gl.glCompileShader(shader);
+        GLint ok = GL_FALSE;
+        gl.glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
+        if (!ok) {
+            GLint logLength = 0;
+            gl.glGetShaderiv(shader, GL_INFO_LOG_LENGTH, &logLength);
+            QByteArray log(std::max(logLength, 1), '\0');
+            gl.glGetShaderInfoLog(shader, logLength, nullptr, log.data());
+            QString text = oneLine(log);
+            error = BuildError{text.isEmpty() ? QStringLiteral("compile failed") : text};
+            cleanUp();
+            gl.glDeleteProgram(program);
+            return 0;
+        }
+        gl.glAttachShader(program, shader);
+    }
+    gl.glLinkProgram(program);
+    cleanUp();
+    GLint linked = GL_FALSE;
+    gl.glGetProgramiv(program, GL_LINK_STATUS, &linked);
+    if (!linked) {
+        GLint logLength = 0;
+        gl.glGetProgramiv(program, GL_INFO_LOG_LENGTH, &logLength);
+        QByteArray log(std::max(logLength, 1), '\0');
+        gl.glGetProgramInfoLog(program, logLength, nullptr, log.data());
+        QString text = oneLine(log);
+        error = BuildError{text.isEmpty() ? QStringLiteral("link failed") : text};
+        gl.glDeleteProgram(program);
+        return 0;
+    }
+    return program;
+}
+
+void reportBuildError(const BuildError& error) {
+    const QByteArray line =
+        (QStringLiteral("[Metal] シェーダーコンパイルエラー: ") + error.description + '\n')
+            .toUtf8();
+    std::fwrite(line.constData(), 1, std::size_t(line.size()), stdout);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+struct MetalManager::Impl {
+    QString directory;
+    GLuint computePipeline = 0;
+    GLuint sirdsPipeline = 0;
+    GLuint blitPipeline = 0;
+    int maxThreadsPerGroup = 1;
+
+    mutable std::once_flag patchFilterOnce;
+    mutable GLuint patchFilter = 0;
+};
+
+MetalManager& MetalManager::shared() {
+    static MetalManager* const instance = new MetalManager(defaultShaderDirectory());
+    return *instance;
+}
+
+QString MetalManager::defaultShaderDirectory() {
+    const QString appDir = QCoreApplication::applicationDirPath();
+    const QString beside = appDir + QStringLiteral("/shaders");
+    if (QDir(beside).exists()) {
+        return beside;
+    }
+    return QDir::cleanPath(appDir + QStringLiteral("/../share/lumenweave/shaders"));
+}
+
+MetalManager::MetalManager(const QString& shaderDirectory) : d(std::make_unique<Impl>()) {
+    d->directory = shaderDirectory;
+    gpucontext::ScopedThreadContext scope;
+    QOpenGLFunctions_4_3_Core& gl = scope.gl();
+
+    GLint invocations = 1;
+    gl.glGetIntegerv(GL_MAX_COMPUTE_WORK_GROUP_INVOCATIONS, &invocations);
+    d->maxThreadsPerGroup = std::max(invocations, 1);
+
+    // One unit: the first error ends it and is reported; what was built stays.
+    const QDir dir(shaderDirectory);
+    std::optional<BuildError> error;
+    if (shaderDirectory.isEmpty() || !dir.exists()) {
+        error = BuildError{QStringLiteral("default.metallib のロードに失敗しました")};
+    }
+    if (!error) {
+        d->computePipeline =
+            buildProgram(gl, dir, {{GL_COMPUTE_SHADER, QStringLiteral("gaborKernel.comp")}}, error);
+    }
+    if (!error) {
+        d->sirdsPipeline =
+            buildProgram(gl, dir, {{GL_COMPUTE_SHADER, QStringLiteral("sirdsExpand.comp")}}, error);
+    }
+    if (!error) {
+        d->blitPipeline = buildProgram(gl, dir,
+                                       {{GL_VERTEX_SHADER, QStringLiteral("blitVertex.vert")},
+                                        {GL_FRAGMENT_SHADER, QStringLiteral("blitFragment.frag")}},
+                                       error);
+    }
+    if (error) {
+        reportBuildError(*error);
+    }
+}
+
+MetalManager::~MetalManager() {
+    gpucontext::ScopedThreadContext scope;
+    for (GLuint program : {d->computePipeline, d->sirdsPipeline, d->blitPipeline, d->patchFilter}) {
+        if (program) {
+            scope.gl().glDeleteProgram(program);
+        }
+    }
+}
+
+QOpenGLFunctions_4_3_Core& MetalManager::makeCurrent() {
+    return gpucontext::makeThreadContextCurrent();
+}
+
+unsigned int MetalManager::computePipelineState() const {
+    return d->computePipeline;
+}
+unsigned int MetalManager::sirdsPipelineState() const {
+    return d->sirdsPipeline;
+}
+unsigned int MetalManager::blitRenderPipeline() const {
+    return d->blitPipeline;
+}
+int MetalManager::maxTotalThreadsPerThreadgroup() const {
+    return d->maxThreadsPerGroup;
+}
+
+unsigned int MetalManager::patchFilterProgram() const {
+    std::call_once(d->patchFilterOnce, [this] {
+        const QDir dir(d->directory);
+        if (d->directory.isEmpty() || !dir.exists()) {
+            return;
+        }
+        gpucontext::ScopedThreadContext scope;
+        // Built on first use and silent: a failure only leaves the generator
+        // without its program.
+        std::optional<BuildError> ignored;
+        d->patchFilter = buildProgram(scope.gl(), dir,
+                                      {{GL_VERTEX_SHADER, QString(), kCoveringTriangleVertex},
+                                       {GL_FRAGMENT_SHADER, QStringLiteral("gaborPatch.frag")}},
+                                      ignored);
+    });
+    return d->patchFilter;
+}
