@@ -7,6 +7,7 @@
 #include <QOpenGLFunctions_4_3_Core>
 #include <QOpenGLVersionFunctionsFactory>
 #include <QThread>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -54,25 +55,39 @@ Shared makeShared() {
     return shared;
 }
 
+// Surfaces belong to the GUI thread. A worker that comes first asks the GUI
+// thread and waits; the GUI thread never waits for a worker here, so a GUI
+// thread that needs the GPU at the same moment simply makes the surface itself.
 const Shared& shared() {
-    static std::once_flag once;
+    static std::mutex mutex;
+    static std::condition_variable made;
     static Shared instance;
-    std::call_once(once, [] {
-        auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-        if (!app) {
-            fatal("Metal device not available");
-        }
-        // Surfaces belong to the GUI thread; a worker that comes first waits for it.
-        if (QThread::currentThread() == app->thread()) {
-            instance = makeShared();
-        } else {
-            QMetaObject::invokeMethod(
-                app, [] { instance = makeShared(); }, Qt::BlockingQueuedConnection);
-        }
+    static bool ready = false;
+    static bool requested = false;
+
+    std::unique_lock<std::mutex> lock(mutex);
+    if (ready) {
+        return instance;
+    }
+    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    if (!app) {
+        fatal("Metal device not available");
+    }
+    if (QThread::currentThread() == app->thread()) {
+        instance = makeShared();
         if (!instance.surface->isValid()) {
             fatal("Metal device not available");
         }
-    });
+        ready = true;
+        made.notify_all();
+        return instance;
+    }
+    if (!requested) {
+        requested = true;
+        QMetaObject::invokeMethod(
+            app, [] { shared(); }, Qt::QueuedConnection);
+    }
+    made.wait(lock, [] { return ready; });
     return instance;
 }
 
@@ -111,6 +126,10 @@ bool isCoreAtLeast43(const QSurfaceFormat& format) {
 
 QOpenGLContext* shareRoot() {
     return shared().root;
+}
+
+void prepareSurface() {
+    shared();
 }
 
 QOpenGLFunctions_4_3_Core& makeThreadContextCurrent() {

@@ -17,6 +17,10 @@ namespace gpucontext {
 // its functions. Ends the process when no 4.3 core context can be had.
 QOpenGLFunctions_4_3_Core& makeThreadContextCurrent();
 
+// Makes sure the surface every context draws on exists (made on the GUI thread).
+// Call before taking any lock the GUI thread might wait for.
+void prepareSurface();
+
 // The root of the share group every context here joins.
 QOpenGLContext* shareRoot();
 

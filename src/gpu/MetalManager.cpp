@@ -128,6 +128,9 @@ struct MetalManager::Impl {
 };
 
 MetalManager& MetalManager::shared() {
+    // Before the once-only guard: a GUI thread blocked on the guard could not
+    // make the surface a worker creating the instance waits for.
+    gpucontext::prepareSurface();
     static MetalManager* const instance = new MetalManager(defaultShaderDirectory());
     return *instance;
 }

@@ -1,6 +1,7 @@
-// The test executable copied into a folder without the shader library (or with
-// part of it) and started again, running one of the DISABLED_ helpers below:
-// MetalManager::shared() then loads what lies beside that copy, as in the app.
+// Whole processes: the test executable copied into a folder without the shader
+// library (or with part of it) and started again, running one of the DISABLED_
+// helpers below; MetalManager::shared() then loads what lies beside that copy,
+// as in the app.
 
 #include "Autostereogram.h"
 #include "Canvas.h"
@@ -15,8 +16,11 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
+#include <atomic>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace {
 
@@ -97,7 +101,49 @@ TEST(WithoutLibrary, BlitOnlyLibraryIsSilentAndTheCpuAutostereogramMatchesTheKer
     }
 }
 
+TEST(GpuProcess, NoOpenGLEndsTheProcessWithTheDeviceMessage) {
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "minimal"); // a platform without OpenGL
+    process.setProcessEnvironment(environment);
+    process.start(
+        QCoreApplication::applicationFilePath(),
+        {"--gtest_filter=MetalManager.SharedInstanceBuildsEveryPipelineFromTheBuiltLibrary"});
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitStatus(), QProcess::CrashExit);
+    EXPECT_TRUE(process.readAllStandardError().contains("Metal device not available\n"));
+}
+
+TEST(GpuProcess, FirstUseOnAWorkerWhileTheGuiThreadAlsoAsks) {
+    QTemporaryDir dir;
+    const QStringList all = QDir(gputest::builtShaderDirectory()).entryList(QDir::Files);
+    const HelperRun run = runHelper("FirstUseOnAWorker", all, dir);
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+    EXPECT_EQ(countLinesWith(run.output, "[Metal]"), 0) << run.output.toStdString();
+}
+
 // --- helpers, run only in the copied process ---
+
+TEST(ProcessHelper, DISABLED_FirstUseOnAWorker) {
+    std::atomic<bool> done = false;
+    GpuTextureRef canvas;
+    std::thread worker([&] {
+        canvas = renderCanvasGPU({{0, 2, 0.3, 1}}, {0}, {}, 16, {}, {}, false, 16, 16, 0, 0.85, 0,
+                                 StorageMode::shared, primaryCanvasPool())
+                     .texture;
+        done = true;
+    });
+    // The GUI thread asks too, and keeps its event loop turning meanwhile.
+    EXPECT_NE(MetalManager::shared().computePipelineState(), 0u);
+    while (!done) {
+        QCoreApplication::processEvents();
+    }
+    worker.join();
+    auto patch = readbackTexture(canvas);
+    ASSERT_TRUE(patch);
+    EXPECT_LE(
+        gputest::maxByteDifference(*patch, *synthesizePatchCPU(16, 16, 2, 0, 0, 0.3, 1, 0.96)), 1);
+}
 
 std::vector<TileParams> someVariants() {
     return {{0, 3, 0.3, 1}, {45, 2, 0.5, 0.8}, {100, 4, 0.2, 0.6}};
