@@ -1,0 +1,48 @@
+#include "KeyEventCatcher.h"
+
+#include "AppModel.h"
+
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QTimer>
+
+KeyEventCatcher::KeyEventCatcher(AppModel& model, std::function<void(const QString&)> onMessage,
+                                 QWidget* parent)
+    : QWidget(parent), m_model(model), m_onMessage(std::move(onMessage)) {
+    setObjectName(QStringLiteral("keyEventCatcher"));
+    setFocusPolicy(Qt::StrongFocus);
+    setFixedSize(0, 0);
+}
+
+bool KeyEventCatcher::event(QEvent* event) {
+    const bool handled = QWidget::event(event);
+    if (event->type() == QEvent::ParentChange && isVisible())
+        setFocus(Qt::OtherFocusReason);
+    return handled;
+}
+
+void KeyEventCatcher::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    setFocus(Qt::OtherFocusReason);
+}
+
+void KeyEventCatcher::keyPressEvent(QKeyEvent* event) {
+    // Ctrl plays the part of Command here: Ctrl+Space belongs to someone else.
+    if (event->key() != Qt::Key_Space || event->modifiers().testFlag(Qt::ControlModifier)) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    m_model.setIsAnimationPaused(!m_model.isAnimationPaused());
+    const QString message =
+        m_model.isAnimationPaused()
+            ? QCoreApplication::translate("KeyEventCatcher", "アニメーション: 一時停止",
+                                          "macOS space key toast")
+            : QCoreApplication::translate("KeyEventCatcher", "アニメーション: 再開",
+                                          "macOS space key toast");
+    // Shown after this event has been handled, as the toast expects.
+    QTimer::singleShot(0, this, [this, message] {
+        if (m_onMessage)
+            m_onMessage(message);
+    });
+    event->accept();
+}

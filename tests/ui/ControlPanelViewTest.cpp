@@ -1,0 +1,278 @@
+#include "ControlPanelView.h"
+#include "AppModel.h"
+#include "OptionEnums.h"
+#include "SettingRow.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSettings>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Panel {
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("prefs.conf"));
+    AppModel model{std::make_shared<QSettingsPreferencesStore>(path)};
+    ControlPanelView view{model};
+
+    Panel() {
+        view.resize(400, 700);
+        view.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&view));
+    }
+
+    template <typename T> T* find(const char* name) {
+        T* child = view.findChild<T*>(QLatin1String(name));
+        EXPECT_NE(child, nullptr) << name;
+        return child;
+    }
+    QPushButton* segment(const char* picker, int i) {
+        return find<QPushButton>((QByteArray(picker) + "Segment" + QByteArray::number(i)).data());
+    }
+    int shownSegment(const char* picker) {
+        for (int i = 0; i < 3; ++i) {
+            if (segment(picker, i)->isChecked())
+                return i;
+        }
+        return -1;
+    }
+    QVariant inFile(const char* key) {
+        return QSettings(path, QSettings::IniFormat).value(QLatin1String(key));
+    }
+    void click(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+};
+
+} // namespace
+
+TEST(ControlPanelView, EveryControlWritesItsSettingAndTheFile) {
+    Panel p;
+    p.click(p.segment("maxPatchSizePicker", 0));
+    EXPECT_EQ(p.model.maxPatchSize(), 64.0);
+    EXPECT_EQ(p.inFile("maxPatchSize").toDouble(), 64.0);
+
+    p.click(p.find<QCheckBox>("colorInvertedSwitch"));
+    EXPECT_TRUE(p.model.isColorInverted());
+    EXPECT_EQ(p.inFile("isColorInverted").toString(), QStringLiteral("true"));
+
+    const std::pair<const char*, bool (AppModel::*)() const> switches[] = {
+        {"rotationSwitch", &AppModel::isRotationAnimationEnabled},
+        {"phaseSwitch", &AppModel::isPhaseAnimationEnabled},
+        {"breathingSwitch", &AppModel::isBreathingEnabled},
+        {"randomSpinSwitch", &AppModel::isRandomTileSpinEnabled}};
+    for (const auto& [name, getter] : switches) {
+        p.click(p.find<QCheckBox>(name));
+        EXPECT_TRUE((p.model.*getter)()) << name;
+    }
+    EXPECT_EQ(p.inFile("isRandomTileSpinEnabled").toString(), QStringLiteral("true"));
+
+    // A drag assigns every position it passes through.
+    auto* lift = p.find<QSlider>("blackLiftSlider");
+    lift->setSliderDown(true);
+    for (int pos : {100, 200, 250}) {
+        lift->setSliderPosition(pos);
+        EXPECT_DOUBLE_EQ(p.model.displayBlackLift(), pos / 1000.0);
+    }
+    lift->setSliderDown(false);
+    EXPECT_EQ(p.find<QLabel>("blackLiftValue")->text(), QStringLiteral("25%"));
+    EXPECT_DOUBLE_EQ(p.inFile("displayBlackLift").toDouble(), 0.25);
+
+    auto* gamma = p.find<QSlider>("gammaSlider");
+    QTest::keyClick(gamma, Qt::Key_End);
+    EXPECT_EQ(p.model.displayGamma(), 2.0);
+    QTest::keyClick(gamma, Qt::Key_Home);
+    EXPECT_EQ(p.model.displayGamma(), 0.5);
+    EXPECT_EQ(p.inFile("displayGamma").toDouble(), 0.5);
+
+    p.click(p.segment("animationSpeedPicker", 2));
+    p.click(p.segment("frameRatePicker", 2));
+    p.click(p.segment("renderScalePicker", 0));
+    EXPECT_EQ(p.inFile("phaseAnimationSpeed").toDouble(), 2.0);
+    EXPECT_EQ(p.inFile("rotationAnimationSpeed").toDouble(), 90.0);
+    EXPECT_EQ(p.inFile("animationMaxFPS").toDouble(), 60.0);
+    EXPECT_EQ(p.inFile("animationRenderScale").toDouble(), 0.5);
+
+    const QUuid nonce = p.model.randomizeNonce();
+    p.click(p.find<QPushButton>("randomizeButton"));
+    EXPECT_NE(p.model.randomizeNonce(), nonce);
+}
+
+TEST(ControlPanelView, ResetReturnsEveryControlAndTheFileToDefaults) {
+    Panel p;
+    p.model.setMaxPatchSize(192.0);
+    p.model.setIsColorMode(true);
+    p.model.setIsColorInverted(true);
+    p.model.setDisplayBlackLift(0.5);
+    p.model.setDisplayGamma(1.5);
+    p.model.setIsAutostereogramMode(true);
+    p.model.setSirdsStripColumns(5);
+    p.model.setIsPhaseAnimationEnabled(true);
+    p.model.setAnimationMaxFPS(60.0);
+    p.model.setAnimationRenderScale(0.5);
+    AnimationSpeeds::apply(AnimationSpeed::slow, p.model);
+
+    p.click(p.find<QPushButton>("resetButton"));
+    EXPECT_EQ(p.shownSegment("maxPatchSizePicker"), 1);
+    EXPECT_EQ(p.find<QComboBox>("colorModePicker")->currentIndex(), 0);
+    EXPECT_FALSE(p.find<QCheckBox>("colorInvertedSwitch")->isChecked());
+    EXPECT_EQ(p.find<QLabel>("blackLiftValue")->text(), QStringLiteral("0%"));
+    EXPECT_EQ(p.find<QSlider>("blackLiftSlider")->value(), 0);
+    EXPECT_EQ(p.find<QLabel>("gammaValue")->text(), QStringLiteral("1.00"));
+    EXPECT_EQ(p.find<QComboBox>("depthModePicker")->currentIndex(), 0);
+    EXPECT_FALSE(p.find<SettingRow>("stripColumnsRow")->isVisibleTo(&p.view));
+    EXPECT_FALSE(p.find<QCheckBox>("phaseSwitch")->isChecked());
+    EXPECT_EQ(p.shownSegment("animationSpeedPicker"), 1);
+    EXPECT_EQ(p.shownSegment("frameRatePicker"), 1);
+    EXPECT_EQ(p.shownSegment("renderScalePicker"), 2);
+
+    EXPECT_EQ(p.inFile("maxPatchSize").toDouble(), 128.0);
+    EXPECT_EQ(p.inFile("displayGamma").toDouble(), 1.0);
+    EXPECT_EQ(p.inFile("isAutostereogramMode").toString(), QStringLiteral("false"));
+    EXPECT_EQ(p.inFile("sirdsStripColumns").toLongLong(), 3);
+    EXPECT_EQ(p.inFile("phaseAnimationSpeed").toDouble(), 1.0);
+}
+
+TEST(ControlPanelView, ColorPickerMapsTheTwoFlags) {
+    Panel p;
+    p.model.setIsColorMode(true);
+    p.model.setIsIlluminantMode(true);
+    auto* picker = p.find<QComboBox>("colorModePicker");
+    EXPECT_EQ(picker->currentText(), QStringLiteral("全体色"));
+    QTest::keyClick(picker, Qt::Key_Down); // 個別色
+    EXPECT_TRUE(p.model.isColorMode());
+    EXPECT_FALSE(p.model.isIlluminantMode());
+    QTest::keyClick(picker, Qt::Key_Home); // モノクロ
+    EXPECT_FALSE(p.model.isColorMode() || p.model.isIlluminantMode());
+}
+
+TEST(ControlPanelView, DepthPickerAndStripColumnsStepper) {
+    Panel p;
+    p.model.setSirdsStripColumns(4);
+    auto* picker = p.find<QComboBox>("depthModePicker");
+    auto* row = p.find<SettingRow>("stripColumnsRow");
+    QTest::keyClick(picker, Qt::Key_Down);
+    QTest::keyClick(picker, Qt::Key_Down); // cross-eyed pair
+    EXPECT_TRUE(p.model.isStereoscopicMode());
+    EXPECT_TRUE(p.model.isCrossEyedStereo());
+    EXPECT_FALSE(row->isVisibleTo(&p.view));
+
+    QTest::keyClick(picker, Qt::Key_End); // autostereogram during a stereo pair
+    EXPECT_FALSE(p.model.isStereoscopicMode());
+    EXPECT_TRUE(p.model.isAutostereogramMode());
+    EXPECT_TRUE(p.model.isCrossEyedStereo());
+    EXPECT_TRUE(row->isVisibleTo(&p.view));
+    auto* text = p.find<QLabel>("stripColumnsValue");
+    EXPECT_EQ(text->text(), QStringLiteral("4列"));
+
+    auto* up = p.find<QToolButton>("stripColumnsIncrement");
+    auto* down = p.find<QToolButton>("stripColumnsDecrement");
+    for (int i = 0; i < 5; ++i)
+        p.click(up);
+    EXPECT_EQ(p.model.sirdsStripColumns(), 6);
+    EXPECT_FALSE(up->isEnabled());
+    for (int i = 0; i < 6; ++i)
+        p.click(down);
+    EXPECT_EQ(p.model.sirdsStripColumns(), 2);
+    EXPECT_EQ(text->text(), QStringLiteral("2列"));
+    EXPECT_EQ(p.inFile("sirdsStripColumns").toLongLong(), 2);
+
+    // The model's own exclusion hides the row again.
+    p.model.setIsStereoscopicMode(true);
+    EXPECT_EQ(picker->currentIndex(), 2);
+    EXPECT_FALSE(row->isVisibleTo(&p.view));
+    QTest::keyClick(picker, Qt::Key_Home);
+    EXPECT_FALSE(p.model.isStereoscopicMode() || p.model.isAutostereogramMode());
+}
+
+TEST(ControlPanelView, ValueTextsCaptionsAndPresetHighlights) {
+    Panel p;
+    p.model.setDisplayBlackLift(0.004);
+    p.model.setDisplayGamma(0.5);
+    EXPECT_EQ(p.find<QLabel>("blackLiftValue")->text(), QStringLiteral("0%"));
+    EXPECT_EQ(p.find<QLabel>("gammaValue")->text(), QStringLiteral("0.50"));
+    p.model.setDisplayGamma(7.0); // clamped by the model, followed by the panel
+    EXPECT_EQ(p.find<QLabel>("gammaValue")->text(), QStringLiteral("2.00"));
+    EXPECT_EQ(p.find<QSlider>("gammaSlider")->value(), 1000);
+
+    auto* row = p.find<SettingRow>("blackLiftRow");
+    EXPECT_EQ(row->caption(), QStringLiteral("白レベル"));
+    p.model.setIsColorInverted(true);
+    EXPECT_EQ(row->caption(), QStringLiteral("黒レベル"));
+
+    p.model.setAnimationMaxFPS(45.0);
+    EXPECT_EQ(p.shownSegment("frameRatePicker"), 1);
+    p.model.setPhaseAnimationSpeed(2.0);
+    p.model.setRotationAnimationSpeed(10.0);
+    EXPECT_EQ(p.shownSegment("animationSpeedPicker"), 0);
+
+    p.model.setMaxPatchSize(100.0);
+    EXPECT_EQ(p.shownSegment("maxPatchSizePicker"), -1);
+    p.click(p.segment("maxPatchSizePicker", 2));
+    EXPECT_EQ(p.model.maxPatchSize(), 192.0);
+    EXPECT_EQ(p.shownSegment("maxPatchSizePicker"), 2);
+}
+
+TEST(ControlPanelView, FollowingTheModelWritesNothingBack) {
+    auto store = std::make_shared<MemoryPreferencesStore>();
+    AppModel model(store);
+    ControlPanelView view(model);
+    int before = store->writeCount();
+    model.setDisplayGamma(1.3);
+    model.setAnimationRenderScale(0.75);
+    model.setIsColorInverted(true);
+    model.setIsAutostereogramMode(true);
+    EXPECT_EQ(store->writeCount(), before + 5); // the exclusion writes one more key
+    before = store->writeCount();
+    model.resetToDefaults();
+    EXPECT_EQ(store->writeCount(), before + 20);
+    EXPECT_EQ(model.displayGamma(), 1.0);
+}
+
+TEST(SettingRow, WideWhenItFitsNarrowOtherwise) {
+    auto* control = new QSlider(Qt::Horizontal);
+    control->setFixedWidth(160);
+    SettingRow row(QStringLiteral("ガンマ"), control);
+    row.show();
+    row.resize(400, row.heightForWidth(400));
+    EXPECT_TRUE(row.isWideLayout());
+    EXPECT_EQ(control->geometry().right(), 399); // trailing
+    const QLabel* caption = row.findChild<QLabel*>(QStringLiteral("caption"));
+    EXPECT_LT(caption->geometry().bottom(), row.height());
+    EXPECT_GE(caption->width(), 100);
+
+    row.resize(200, row.heightForWidth(200));
+    EXPECT_FALSE(row.isWideLayout());
+    EXPECT_GT(control->geometry().top(), caption->geometry().bottom());
+    EXPECT_EQ(control->geometry().right(), 199);
+    EXPECT_GT(row.heightForWidth(200), row.heightForWidth(400));
+}
+
+TEST(ControlPanelView, MinimumSizeAndNarrowRows) {
+    Panel p;
+    EXPECT_EQ(p.view.minimumSize(), QSize(260, 300));
+    p.view.resize(260, 500);
+    p.view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&p.view));
+    const auto rows = p.view.findChildren<SettingRow*>();
+    ASSERT_FALSE(rows.isEmpty());
+    for (const SettingRow* row : rows) {
+        if (row->isVisible()) {
+            EXPECT_FALSE(row->isWideLayout()) << row->caption().toStdString();
+        }
+    }
+    p.view.resize(600, 500);
+    QTest::qWait(0);
+    QCoreApplication::processEvents();
+    for (const SettingRow* row : rows) {
+        if (row->isVisible()) {
+            EXPECT_TRUE(row->isWideLayout()) << row->caption().toStdString();
+        }
+    }
+}
