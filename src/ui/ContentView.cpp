@@ -1,0 +1,506 @@
+#include "ContentView.h"
+
+#include "FrameRatePolicy.h"
+#include "KeyEventCatcher.h"
+#include "StatusText.h"
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QRandomGenerator>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QWindow>
+#include <cmath>
+
+namespace {
+
+// The canvas: opaque black until a frame is presented over it.
+class CanvasWidget : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), Qt::black); }
+};
+
+// A one-pixel line inside the canvas edge, in the text colour at 0.2 opacity.
+class CanvasBorder : public QWidget {
+public:
+    explicit CanvasBorder(QWidget* parent) : QWidget(parent) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        QColor colour = palette().color(QPalette::WindowText);
+        colour.setAlphaF(0.2f);
+        painter.setPen(QPen(colour, 1));
+        painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    }
+};
+
+double validScale(double scale) {
+    return std::isfinite(scale) && scale > 0 ? scale : 0;
+}
+
+} // namespace
+
+RenderTriggerState RenderTriggerState::fromModel(const AppModel& model) {
+    RenderTriggerState s;
+    s.isStereoscopicMode = model.isStereoscopicMode();
+    s.isColorMode = model.isColorMode();
+    s.stereoPhaseDisparity = model.stereoPhaseDisparity();
+    s.colorModeBlackLevel = model.colorModeBlackLevel();
+    s.isColorInverted = model.isColorInverted();
+    s.sirdsStripColumns = model.sirdsStripColumns();
+    s.isAutostereogramMode = model.isAutostereogramMode();
+    s.maxPatchSize = model.maxPatchSize();
+    return s;
+}
+
+ContentView::ContentView(AppModel& model, QWidget* parent, SystemLoadMonitor* loadMonitor)
+    : QWidget(parent), m_model(model), m_state(std::make_unique<RenderState>(model)),
+      m_loadMonitor(loadMonitor ? loadMonitor : new SystemLoadMonitor(this)) {
+    m_state->setBackingScaleProvider([this] { return currentBackingScale(); });
+
+    m_keyCatcher = new KeyEventCatcher(
+        m_model, [this](const QString& message) { showModeMessage(message); }, this);
+    m_canvas = new CanvasWidget(this);
+    m_canvas->installEventFilter(this);
+    m_border = new CanvasBorder(m_canvas);
+    m_statusBar = new StatusBarView(this);
+    m_toast = new ModeToastView(this);
+    m_statusBar->raise();
+    m_toast->raise();
+
+    connect(m_statusBar, &StatusBarView::tapped, this,
+            [this] { setShowStatusDetail(!m_showStatusDetail); });
+    connect(m_toast, &ModeToastView::messageChanged, this, &ContentView::placeOverlays);
+
+    m_resizeDebounce.setSingleShot(true);
+    m_resizeDebounce.setInterval(kResizeDebounceMs);
+    connect(&m_resizeDebounce, &QTimer::timeout, this, &ContentView::applyWindowResize);
+
+    m_watched = currentWatched();
+    connect(&m_model, &AppModel::changed, this, &ContentView::scheduleReactions);
+    connect(m_loadMonitor, &SystemLoadMonitor::powerStateChanged, this,
+            &ContentView::updateDisplayLink);
+    connect(m_loadMonitor, &SystemLoadMonitor::thermalStateChanged, this,
+            &ContentView::updateDisplayLink);
+    connect(m_state.get(), &RenderState::texturesChanged, this, &ContentView::refreshPresenter);
+    connect(m_state.get(), &RenderState::illuminantHueChanged, this,
+            &ContentView::refreshPresenter);
+    connect(m_state.get(), &RenderState::lastFpsChanged, this, &ContentView::refreshStatusBar);
+
+    refreshLayout();
+}
+
+ContentView::~ContentView() {
+    stopDisplayLink();
+    m_displayLinkAdapter.setCallback({});
+}
+
+// ---- derived conditions ----
+
+bool ContentView::isCanvasLive() const {
+    return m_state->lastProxy.has_value() && !m_state->isLifecycleSuspended;
+}
+
+bool ContentView::isAnimationRunning() const {
+    return m_model.isAnyAnimationEnabled() && !m_model.isAnimationPaused();
+}
+
+bool ContentView::isAnimationDriven() const {
+    return isAnimationRunning() || m_model.isIlluminantMode();
+}
+
+bool ContentView::isMotionEnabled() const {
+    return m_model.isPhaseAnimationEnabled() || m_model.isRotationAnimationEnabled();
+}
+
+void ContentView::requestRender(bool force) {
+    if (m_state->isLifecycleSuspended)
+        return; // dropped; the return from suspension renders
+    emit renderRequested(force);
+    m_state->requestRender(force);
+}
+
+void ContentView::resetRandomSpins() {
+    m_state->randomSpinTiles.clear();
+    m_state->randomSpinTimeAccum = 0.0;
+}
+
+// ---- geometry ----
+
+bool ContentView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_canvas) {
+        switch (event->type()) {
+        case QEvent::Show:
+            // A spontaneous show is the window coming back from the window
+            // manager; the suspension handles that.
+            if (!event->spontaneous())
+                canvasAppeared();
+            break;
+        case QEvent::Hide:
+            if (!event->spontaneous())
+                canvasDisappeared();
+            break;
+        case QEvent::Resize:
+            m_border->setGeometry(m_canvas->rect());
+            if (m_presenter)
+                m_presenter->setGeometry(m_canvas->rect());
+            canvasGeometryChanged(static_cast<QResizeEvent*>(event)->size());
+            break;
+        default:
+            break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void ContentView::resizeEvent(QResizeEvent* event) {
+    m_keyCatcher->setGeometry(rect());
+    m_canvas->setGeometry(rect());
+    placeOverlays();
+    QWidget::resizeEvent(event);
+}
+
+void ContentView::canvasAppeared() {
+    watchWindow();
+    const QSizeF size = m_canvas->size();
+    m_state->lastProxy = size;
+    if (size.width() > 0 && size.height() > 0) {
+        m_state->viewSize = size;
+        m_state->maxPatchSize = m_model.maxPatchSize();
+        updateDisplayLink();
+        // A running animation renders on its next tick.
+        if (!isAnimationDriven()) {
+            m_state->prepareAnimationTiles();
+            requestRender(true);
+        }
+    }
+    refreshLayout();
+}
+
+void ContentView::canvasGeometryChanged(const QSizeF& size) {
+    // Sizes before the canvas first appears are taken at the appearance.
+    if (!m_state->lastProxy || *m_state->lastProxy == size)
+        return;
+    m_state->lastProxy = size;
+    m_resizeDebounce.start();
+}
+
+void ContentView::canvasDisappeared() {
+    m_resizeDebounce.stop();
+    stopDisplayLink();
+}
+
+void ContentView::applyWindowResize() {
+    if (!m_state->lastProxy)
+        return;
+    const QSizeF candidate = *m_state->lastProxy;
+    if (candidate == m_state->viewSize)
+        return;
+    if (!(candidate.width() > 0 && candidate.height() > 0))
+        return;
+    m_state->viewSize = candidate;
+    m_state->clearTileSet();
+    m_state->prepareAnimationTiles();
+    updateDisplayLink();
+    requestRender(false);
+    refreshStatusBar();
+}
+
+double ContentView::currentBackingScale() const {
+    if (QWindow* key = QGuiApplication::focusWindow()) {
+        if (const double s = validScale(key->devicePixelRatio()))
+            return s;
+    }
+    if (QWindow* main = window()->windowHandle()) {
+        if (const double s = validScale(main->devicePixelRatio()))
+            return s;
+    }
+    for (QWindow* w : QGuiApplication::topLevelWindows()) {
+        if (w->screen()) {
+            if (const double s = validScale(w->devicePixelRatio()))
+                return s;
+        }
+    }
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        if (const double s = validScale(screen->devicePixelRatio()))
+            return s;
+    }
+    return 1.0;
+}
+
+// ---- suspension ----
+
+void ContentView::watchWindow() {
+    QWindow* handle = window()->windowHandle();
+    if (!handle || handle == m_watchedWindow)
+        return;
+    if (m_watchedWindow)
+        disconnect(m_watchedWindow, nullptr, this, nullptr);
+    m_watchedWindow = handle;
+    // Judged on changes only: at the first appearance the platform window is
+    // still on its way to the screen.
+    connect(handle, &QWindow::visibilityChanged, this, &ContentView::updateLifecycleSuspension);
+}
+
+void ContentView::updateLifecycleSuspension() {
+    const QWindow::Visibility visibility =
+        m_watchedWindow ? m_watchedWindow->visibility() : QWindow::Hidden;
+    const bool suspend = visibility == QWindow::Hidden || visibility == QWindow::Minimized;
+    if (suspend == m_state->isLifecycleSuspended)
+        return;
+    m_state->isLifecycleSuspended = suspend;
+    if (suspend) {
+        stopDisplayLink();
+        return;
+    }
+    if (!m_state->lastProxy)
+        return;
+    if (m_tileSetStale) {
+        m_tileSetStale = false;
+        m_state->clearTileSet();
+        m_state->prepareAnimationTiles();
+    }
+    updateDisplayLink();
+    requestRender(true);
+}
+
+// ---- display link ----
+
+void ContentView::stopDisplayLink() {
+    m_displayLinkAdapter.stop();
+}
+
+void ContentView::updateDisplayLink() {
+    stopDisplayLink();
+    if (!m_state->lastProxy || m_state->isLifecycleSuspended)
+        return;
+    const auto fps = animationFrameRate(
+        AnimationActivity::fromModel(m_model),
+        loadFactor(m_loadMonitor->isLowPowerModeEnabled(), m_loadMonitor->thermalState()));
+    if (!fps)
+        return;
+    RenderState* state = m_state.get();
+    m_displayLinkAdapter.setCallback([state](double dt) { state->animationTick(dt); });
+    m_displayLinkAdapter.start(*fps);
+}
+
+// ---- reactions ----
+
+ContentView::Watched ContentView::currentWatched() const {
+    Watched w;
+    w.randomizeNonce = m_model.randomizeNonce();
+    w.isAnimationDriven = isAnimationDriven();
+    w.animationMaxFPS = m_model.animationMaxFPS();
+    w.isAnimationPaused = m_model.isAnimationPaused();
+    w.trigger = RenderTriggerState::fromModel(m_model);
+    return w;
+}
+
+void ContentView::scheduleReactions() {
+    // One look per event-loop turn, so an action that assigns several settings
+    // is seen whole.
+    if (m_reactionsQueued)
+        return;
+    m_reactionsQueued = true;
+    QMetaObject::invokeMethod(this, &ContentView::runReactions, Qt::QueuedConnection);
+}
+
+void ContentView::runReactions() {
+    m_reactionsQueued = false;
+    const Watched old = m_watched;
+    const Watched now = currentWatched();
+    m_watched = now;
+
+    if (old.randomizeNonce != now.randomizeNonce && m_state->lastProxy)
+        randomizePattern();
+    if (old.isAnimationDriven != now.isAnimationDriven && isCanvasLive()) {
+        if (now.isAnimationDriven) {
+            if (m_state->tiles.animationTileParams.empty())
+                m_state->prepareAnimationTiles();
+            updateDisplayLink();
+        } else {
+            resetRandomSpins();
+            updateDisplayLink();
+            requestRender(true);
+        }
+    }
+    if (old.animationMaxFPS != now.animationMaxFPS)
+        updateDisplayLink();
+    if (old.isAnimationPaused != now.isAnimationPaused)
+        updateDisplayLink();
+    if (!(old.trigger == now.trigger))
+        handleRenderTriggerChange(old.trigger, now.trigger);
+    refreshLayout();
+}
+
+void ContentView::randomizePattern() {
+    m_state->patternSeed = QRandomGenerator::system()->generate64();
+    m_state->clearTileSet();
+    // While suspended the new seed waits for the render on return.
+    if (m_state->isLifecycleSuspended)
+        return;
+    m_state->prepareAnimationTiles();
+    updateDisplayLink();
+    requestRender(true);
+}
+
+void ContentView::resumeAnimation() {
+    if (m_state->tiles.animationTileParams.empty() ||
+        m_state->tiles.animationTileVariantIndices.empty())
+        m_state->prepareAnimationTiles();
+    updateDisplayLink();
+}
+
+void ContentView::handleRenderTriggerChange(const RenderTriggerState& o,
+                                            const RenderTriggerState& n) {
+    const bool live = isCanvasLive();
+    // Phase or rotation will render the change on the next tick, but only when
+    // ticks come at all: paused, with the illuminant off, nothing ticks.
+    const bool motionRenders = isMotionEnabled() && isAnimationDriven();
+    const bool quiet = !isAnimationRunning() && !m_model.isIlluminantMode();
+
+    // Entering or leaving a view mode rebuilds the tile set for the new geometry.
+    auto viewModeChanged = [&](bool autostereogramOn) {
+        m_state->clearTileSet();
+        if (!live)
+            return;
+        if (motionRenders) {
+            resetRandomSpins();
+            updateDisplayLink();
+            resumeAnimation();
+        } else {
+            if (autostereogramOn)
+                m_state->prepareAnimationTiles();
+            requestRender(true);
+        }
+    };
+
+    if (o.isStereoscopicMode != n.isStereoscopicMode) {
+        m_state->setRightTexture(nullptr);
+        viewModeChanged(m_model.isAutostereogramMode());
+    }
+    if (o.isColorMode != n.isColorMode && live && quiet)
+        requestRender(true);
+    if (o.stereoPhaseDisparity != n.stereoPhaseDisparity && m_model.isStereoscopicMode() && live &&
+        !motionRenders)
+        requestRender(true);
+    if (o.colorModeBlackLevel != n.colorModeBlackLevel && m_model.isColorMode() && live && quiet)
+        requestRender(true);
+    if (o.isColorInverted != n.isColorInverted && live)
+        requestRender(true);
+    if (o.sirdsStripColumns != n.sirdsStripColumns && m_model.isAutostereogramMode()) {
+        if (live) {
+            m_state->clearTileSet();
+            m_state->prepareAnimationTiles();
+            requestRender(true);
+        } else if (m_state->lastProxy) {
+            m_tileSetStale = true;
+        }
+    }
+    if (o.isAutostereogramMode != n.isAutostereogramMode)
+        viewModeChanged(n.isAutostereogramMode);
+    if (o.maxPatchSize != n.maxPatchSize) {
+        m_state->maxPatchSize = n.maxPatchSize;
+        if (live) {
+            m_state->tiles.animationTileParams.clear();
+            m_state->tiles.animationTileVariantIndices.clear();
+            m_state->prepareAnimationTiles();
+            requestRender(true);
+        } else if (m_state->lastProxy) {
+            m_tileSetStale = true;
+        }
+    }
+}
+
+// ---- overlays ----
+
+void ContentView::setShowStatusDetail(bool on) {
+    if (on == m_showStatusDetail)
+        return;
+    m_showStatusDetail = on;
+    refreshStatusBar();
+}
+
+void ContentView::showModeMessage(const QString& text) {
+    m_toast->showModeMessage(text);
+}
+
+void ContentView::hideModeMessage() {
+    m_toast->hideModeMessage();
+}
+
+QString ContentView::statusText() const {
+    StatusTextInputs in;
+    in.showStatusDetail = m_showStatusDetail;
+    in.lastFps = int(std::clamp<std::int64_t>(m_state->lastFps, 0, INT32_MAX));
+    in.maxPatchSize = m_state->maxPatchSize;
+    in.viewWidth = m_state->viewSize.width();
+    in.isIlluminantMode = m_model.isIlluminantMode();
+    in.isColorMode = m_model.isColorMode();
+    in.isColorInverted = m_model.isColorInverted();
+    in.displayBlackLift = m_model.displayBlackLift();
+    in.isRotationAnimationEnabled = m_model.isRotationAnimationEnabled();
+    in.isPhaseAnimationEnabled = m_model.isPhaseAnimationEnabled();
+    in.isBreathingEnabled = m_model.isBreathingEnabled();
+    in.isRandomTileSpinEnabled = m_model.isRandomTileSpinEnabled();
+    in.isStereoscopicMode = m_model.isStereoscopicMode();
+    in.stereoPhaseDisparity = m_model.stereoPhaseDisparity();
+    in.isAutostereogramMode = m_model.isAutostereogramMode();
+    in.sirdsStripColumns = m_model.sirdsStripColumns();
+    return ::statusText(in);
+}
+
+void ContentView::refreshLayout() {
+    refreshPresenter();
+    refreshStatusBar();
+}
+
+void ContentView::refreshPresenter() {
+    const GpuTextureRef left = m_state->leftTexture();
+    if (!left) {
+        // The presenter exists only while there is a frame to show.
+        delete m_presenter;
+        return;
+    }
+    if (!m_presenter) {
+        m_presenter = new GaborMTKView(m_canvas);
+        m_presenter->setAttribute(Qt::WA_TransparentForMouseEvents);
+        m_presenter->setGeometry(m_canvas->rect());
+        m_presenter->show();
+        m_border->raise();
+    }
+    GaborMTKView::Description d;
+    d.leftTexture = left;
+    d.rightTexture = m_state->rightTexture();
+    d.isStereoscopic = m_model.isStereoscopicMode();
+    d.isCrossEyed = m_model.isCrossEyedStereo();
+    d.isColorInverted = m_model.isColorInverted();
+    d.displayGamma = m_model.displayGamma();
+    d.displayBlackLift = m_model.displayBlackLift();
+    if (m_model.isIlluminantMode())
+        d.illuminantTint = GaborMTKView::illuminantColor(m_state->illuminantHue);
+    m_presenter->updateView(d);
+}
+
+void ContentView::refreshStatusBar() {
+    if (!m_model.showStatusBar()) {
+        m_statusBar->hide();
+        return;
+    }
+    m_statusBar->setStatus(statusText(), m_showStatusDetail);
+    placeOverlays();
+    m_statusBar->show();
+}
+
+void ContentView::placeOverlays() {
+    m_statusBar->move(kOverlayPadding, kOverlayPadding);
+    m_toast->adjustSize();
+    m_toast->move((width() - m_toast->width()) / 2, kOverlayPadding);
+}

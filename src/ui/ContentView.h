@@ -1,0 +1,140 @@
+#pragma once
+
+#include "AppModel.h"
+#include "DisplayLinkAdapter.h"
+#include "GaborMTKView.h"
+#include "ModeToastView.h"
+#include "RenderState.h"
+#include "StatusBarView.h"
+#include "SystemLoadMonitor.h"
+
+#include <QPointer>
+#include <QTimer>
+#include <QUuid>
+#include <QWidget>
+#include <memory>
+
+class QWindow;
+
+// The settings whose change calls for a new picture.
+struct RenderTriggerState {
+    bool isStereoscopicMode = false;
+    bool isColorMode = false;
+    double stereoPhaseDisparity = 0;
+    double colorModeBlackLevel = 0;
+    bool isColorInverted = false;
+    qint64 sirdsStripColumns = 0;
+    bool isAutostereogramMode = false;
+    double maxPatchSize = 0;
+
+    static RenderTriggerState fromModel(const AppModel& model);
+    bool operator==(const RenderTriggerState&) const = default;
+};
+
+// The main window's view: owns the window's render state, lays out the key
+// catcher, the canvas with its presenter and border, the status bar and the
+// mode-change toast, and reacts to geometry, setting, power and thermal changes.
+// Main thread only.
+class ContentView : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kResizeDebounceMs = 150;
+    static constexpr int kOverlayPadding = 16;
+
+    // Without a monitor the view makes its own.
+    explicit ContentView(AppModel& model, QWidget* parent = nullptr,
+                         SystemLoadMonitor* loadMonitor = nullptr);
+    ~ContentView() override;
+
+    AppModel& appModel() const { return m_model; }
+    // The window's render state; set its seed or injection points before the
+    // canvas first appears.
+    RenderState& renderState() const { return *m_state; }
+    DisplayLinkAdapter& displayLinkAdapter() { return m_displayLinkAdapter; }
+    SystemLoadMonitor& loadMonitor() const { return *m_loadMonitor; }
+
+    // ---- operations ----
+    void applyWindowResize();
+    void updateDisplayLink();
+    void stopDisplayLink();
+    void randomizePattern();
+    void resumeAnimation();
+    void handleRenderTriggerChange(const RenderTriggerState& oldState,
+                                   const RenderTriggerState& newState);
+    void showModeMessage(const QString& text);
+    void hideModeMessage();
+    QString statusText() const;
+    double currentBackingScale() const;
+
+    // ---- state ----
+    bool showStatusDetail() const { return m_showStatusDetail; }
+    void setShowStatusDetail(bool on);
+    QString modeChangeMessage() const { return m_toast->modeChangeMessage(); }
+    bool isResizePending() const { return m_resizeDebounce.isActive(); }
+    RenderTriggerState renderTriggerState() const { return m_watched.trigger; }
+
+    // ---- layers, for the shell and tests ----
+    GaborMTKView* presenter() const { return m_presenter; }
+    StatusBarView* statusBar() const { return m_statusBar; }
+    ModeToastView* toast() const { return m_toast; }
+    QWidget* canvas() const { return m_canvas; }
+
+signals:
+    // Every render this view asks for, with its force flag.
+    void renderRequested(bool force);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    // The values whose changes the view reacts to, compared exactly.
+    struct Watched {
+        QUuid randomizeNonce;
+        bool isAnimationDriven = false;
+        double animationMaxFPS = 0;
+        bool isAnimationPaused = false;
+        RenderTriggerState trigger;
+    };
+    Watched currentWatched() const;
+    void scheduleReactions();
+    void runReactions();
+
+    void canvasAppeared();
+    void canvasGeometryChanged(const QSizeF& size);
+    void canvasDisappeared();
+    void watchWindow();
+    void updateLifecycleSuspension();
+
+    bool isCanvasLive() const;
+    bool isAnimationRunning() const;
+    bool isAnimationDriven() const;
+    bool isMotionEnabled() const;
+    void requestRender(bool force);
+    void resetRandomSpins();
+
+    void refreshLayout();
+    void refreshPresenter();
+    void refreshStatusBar();
+    void placeOverlays();
+
+    AppModel& m_model;
+    std::unique_ptr<RenderState> m_state;
+    DisplayLinkAdapter m_displayLinkAdapter;
+    SystemLoadMonitor* m_loadMonitor;
+
+    QWidget* m_keyCatcher = nullptr;
+    QWidget* m_canvas = nullptr;
+    QWidget* m_border = nullptr;
+    QPointer<GaborMTKView> m_presenter;
+    StatusBarView* m_statusBar = nullptr;
+    ModeToastView* m_toast = nullptr;
+
+    Watched m_watched;
+    bool m_reactionsQueued = false;
+    QTimer m_resizeDebounce;
+    bool m_showStatusDetail = false;
+    QPointer<QWindow> m_watchedWindow;
+    // A tile-set rebuild that a setting asked for while the view was suspended.
+    bool m_tileSetStale = false;
+};
