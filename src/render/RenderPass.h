@@ -8,6 +8,7 @@
 #include "TileSet.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -53,6 +54,8 @@ std::optional<RGBAImage> generatePatchImage(bool useImageFilter, bool useGPU, do
                                             double phase, double sigma, double contrast,
                                             double radiusScale);
 
+using PatchGenerator = std::function<decltype(generatePatchImage)>;
+
 // What a pass produced, and so which completion it calls for.
 struct RenderOutcome {
     enum class Kind {
@@ -79,3 +82,7 @@ struct RenderOutcome {
 // nothing posted. The GPU paths need MetalManager; any thread.
 RenderOutcome renderFrame(const RenderSnapshot& snapshot, AppModel::RenderingMode renderingMode,
                           double animationRenderScale, SIRDSShiftCache& sirdsShiftCache);
+// The same with the CPU path's patches made by generator (tests).
+RenderOutcome renderFrame(const RenderSnapshot& snapshot, AppModel::RenderingMode renderingMode,
+                          double animationRenderScale, SIRDSShiftCache& sirdsShiftCache,
+                          const PatchGenerator& generator);
