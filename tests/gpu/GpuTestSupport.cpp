@@ -1,7 +1,6 @@
 #include "GpuTestSupport.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <cstdio>
@@ -10,6 +9,23 @@
 #include <vector>
 
 namespace gputest {
+
+ByteDifference compareBytes(const RGBAImage& a, const RGBAImage& b) {
+    ByteDifference d;
+    if (a.size() != b.size() || a.format() != b.format()) {
+        d.largest = 999;
+        return d;
+    }
+    for (int y = 0; y < a.height(); ++y) {
+        for (int i = 0; i < 4 * a.width(); ++i) {
+            const int diff = std::abs(int(a.constScanLine(y)[i]) - int(b.constScanLine(y)[i]));
+            d.largest = std::max(d.largest, diff);
+            d.count += diff ? 1 : 0;
+            ++d.total;
+        }
+    }
+    return d;
+}
 
 QByteArray captureStdout(const std::function<void()>& body) {
     std::fflush(stdout);
@@ -23,8 +39,7 @@ QByteArray captureStdout(const std::function<void()>& body) {
     QByteArray captured;
     std::rewind(sink);
     char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, sink)) > 0) {
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, sink)) > 0;) {
         captured.append(buffer, qsizetype(n));
     }
     std::fclose(sink);
@@ -38,8 +53,7 @@ QString builtShaderDirectory() {
 QString shaderFolderWith(const QStringList& copied,
                          const QList<QPair<QString, QByteArray>>& written) {
     static std::vector<std::unique_ptr<QTemporaryDir>> folders;
-    folders.push_back(std::make_unique<QTemporaryDir>());
-    const QString path = folders.back()->path();
+    const QString path = folders.emplace_back(std::make_unique<QTemporaryDir>())->path();
     for (const QString& name : copied) {
         QFile::copy(builtShaderDirectory() + "/" + name, path + "/" + name);
     }

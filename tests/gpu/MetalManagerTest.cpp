@@ -2,7 +2,6 @@
 #include "GpuGeneration.h"
 #include "GpuTestSupport.h"
 
-#include <QFile>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions_4_3_Core>
@@ -11,135 +10,99 @@
 
 namespace {
 
-using gputest::captureStdout;
-using gputest::shaderFolderWith;
-
-const QStringList kAllShaders = {"gaborKernel.comp", "sirdsExpand.comp", "blitVertex.vert",
-                                 "blitFragment.frag", "gaborPatch.frag"};
 const QByteArray kLinePrefix = "[Metal] シェーダーコンパイルエラー: ";
+const QByteArray kBrokenShader = "#version 430 core\nvoid main() { undefinedCall(); }\n";
 
-QList<QByteArray> consoleLines(const QByteArray& output) {
-    QList<QByteArray> lines = output.split('\n');
-    lines.removeAll(QByteArray());
-    return lines;
-}
-
-struct Pipelines {
-    bool compute, sirds, blit;
-    bool operator==(const Pipelines&) const = default;
+struct LibraryCase {
+    const char* what;
+    QStringList copied;
+    QString broken; // written with a compile error
+    int lines;      // console lines expected
+    bool compute, sirds, blit, filter;
 };
 
-Pipelines pipelinesOf(const MetalManager& manager) {
-    return {manager.computePipelineState() != 0, manager.sirdsPipelineState() != 0,
-            manager.blitRenderPipeline() != 0};
+TEST(MetalManager, BuildsWhatTheLibraryHoldsAndReportsTheFirstFailureOnce) {
+    const QStringList all = {"gaborKernel.comp", "sirdsExpand.comp", "blitVertex.vert",
+                             "blitFragment.frag", "gaborPatch.frag"};
+    auto allBut = [&](const QString& name) {
+        QStringList files = all;
+        files.removeAll(name);
+        return files;
+    };
+    const LibraryCase cases[] = {
+        {"complete", all, "", 0, true, true, true, true},
+        {"broken patch kernel", allBut("gaborKernel.comp"), "gaborKernel.comp", 1, false, false,
+         false, true},
+        {"broken autostereogram", allBut("sirdsExpand.comp"), "sirdsExpand.comp", 1, true, false,
+         false, true},
+        {"broken blit", allBut("blitFragment.frag"), "blitFragment.frag", 1, true, true, false,
+         true},
+        {"blit only", {"blitVertex.vert", "blitFragment.frag"}, "", 0, false, false, true, false},
+        {"half a blit", allBut("blitVertex.vert"), "", 0, true, true, false, true},
+        {"broken filter", allBut("gaborPatch.frag"), "gaborPatch.frag", 0, true, true, true, false},
+        {"empty folder", {}, "", 0, false, false, false, false},
+    };
+    for (const LibraryCase& c : cases) {
+        QList<QPair<QString, QByteArray>> written;
+        if (!c.broken.isEmpty()) {
+            written.append({c.broken, kBrokenShader});
+        }
+        const QString dir = gputest::shaderFolderWith(c.copied, written);
+        std::unique_ptr<MetalManager> manager;
+        const QByteArray out = gputest::captureStdout([&] {
+            manager = std::make_unique<MetalManager>(dir);
+            manager->patchFilterProgram(); // built later, silently
+        });
+        const QList<QByteArray> lines = out.split('\n').mid(0, out.count('\n'));
+        ASSERT_EQ(lines.size(), c.lines) << c.what << ": " << out.toStdString();
+        for (const QByteArray& line : lines) {
+            EXPECT_TRUE(line.startsWith(kLinePrefix) && line.size() > kLinePrefix.size()) << c.what;
+        }
+        EXPECT_EQ(manager->computePipelineState() != 0, c.compute) << c.what;
+        EXPECT_EQ(manager->sirdsPipelineState() != 0, c.sirds) << c.what;
+        EXPECT_EQ(manager->blitRenderPipeline() != 0, c.blit) << c.what;
+        EXPECT_EQ(manager->patchFilterProgram() != 0, c.filter) << c.what;
+    }
 }
 
-TEST(MetalManager, SharedInstanceBuildsEveryPipelineFromTheBuiltLibrary) {
-    MetalManager& manager = MetalManager::shared();
-    EXPECT_EQ(&manager, &MetalManager::shared());
-    EXPECT_EQ(pipelinesOf(manager), (Pipelines{true, true, true}));
-    EXPECT_NE(manager.patchFilterProgram(), 0u);
-    EXPECT_GE(manager.maxTotalThreadsPerThreadgroup(), 64);
-}
-
-TEST(MetalManager, MissingFolderReportsOneLineAndLeavesEveryPipelineAbsent) {
+TEST(MetalManager, MissingFolderIsAMissingLibrary) {
     std::unique_ptr<MetalManager> manager;
-    const QByteArray out = captureStdout(
+    const QByteArray out = gputest::captureStdout(
         [&] { manager = std::make_unique<MetalManager>("/nonexistent/lumenweave/shaders"); });
     EXPECT_EQ(out, kLinePrefix + "default.metallib のロードに失敗しました\n");
-    EXPECT_EQ(pipelinesOf(*manager), (Pipelines{false, false, false}));
-    EXPECT_EQ(manager->patchFilterProgram(), 0u);
+    EXPECT_EQ(manager->computePipelineState() + manager->sirdsPipelineState() +
+                  manager->blitRenderPipeline() + manager->patchFilterProgram(),
+              0u);
+    EXPECT_EQ(&MetalManager::shared(), &MetalManager::shared());
 }
 
-TEST(MetalManager, BuildErrorReportsOneLineAndStopsTheLaterPipelines) {
-    const QByteArray broken = "#version 430 core\nlayout(local_size_x = 1) in;\nvoid main() { "
-                              "undefinedCall(); }\n";
-    struct Case {
-        QString brokenFile;
-        Pipelines expected;
-    };
-    for (const Case& c : {Case{"gaborKernel.comp", {false, false, false}},
-                          Case{"sirdsExpand.comp", {true, false, false}},
-                          Case{"blitFragment.frag", {true, true, false}}}) {
-        QStringList others = kAllShaders;
-        others.removeAll(c.brokenFile);
-        const QString dir = shaderFolderWith(others, {{c.brokenFile, broken}});
-        std::unique_ptr<MetalManager> manager;
-        const QByteArray out =
-            captureStdout([&] { manager = std::make_unique<MetalManager>(dir); });
-        const QList<QByteArray> lines = consoleLines(out);
-        ASSERT_EQ(lines.size(), 1) << c.brokenFile.toStdString() << ": " << out.toStdString();
-        EXPECT_TRUE(lines[0].startsWith(kLinePrefix));
-        EXPECT_GT(lines[0].size(), kLinePrefix.size()) << "the driver's log is reported";
-        EXPECT_EQ(pipelinesOf(*manager), c.expected) << c.brokenFile.toStdString();
-    }
-}
-
-TEST(MetalManager, MissingEntryPointsAreSkippedSilently) {
-    struct Case {
-        QStringList files;
-        Pipelines expected;
-    };
-    for (const Case& c : {Case{{"blitVertex.vert", "blitFragment.frag"}, {false, false, true}},
-                          Case{{"sirdsExpand.comp", "blitVertex.vert"}, {false, true, false}},
-                          Case{{"gaborKernel.comp", "blitFragment.frag"}, {true, false, false}},
-                          Case{{}, {false, false, false}}}) {
-        const QString dir = shaderFolderWith(c.files);
-        std::unique_ptr<MetalManager> manager;
-        const QByteArray out =
-            captureStdout([&] { manager = std::make_unique<MetalManager>(dir); });
-        EXPECT_EQ(out, QByteArray()) << c.files.join(',').toStdString();
-        EXPECT_EQ(pipelinesOf(*manager), c.expected) << c.files.join(',').toStdString();
-    }
-}
-
-TEST(MetalManager, PatchFilterProgramIsBuiltLazilyAndSilently) {
-    const QString onlyFilter = shaderFolderWith({"gaborPatch.frag"});
-    const QString brokenFilter = shaderFolderWith({}, {{"gaborPatch.frag", "not glsl"}});
-    std::unique_ptr<MetalManager> withFilter, withBroken;
-    const QByteArray out = captureStdout([&] {
-        withFilter = std::make_unique<MetalManager>(onlyFilter);
-        withBroken = std::make_unique<MetalManager>(brokenFilter);
-        EXPECT_NE(withFilter->patchFilterProgram(), 0u);
-        EXPECT_EQ(withFilter->patchFilterProgram(), withFilter->patchFilterProgram());
-        EXPECT_EQ(withBroken->patchFilterProgram(), 0u);
-    });
-    EXPECT_EQ(out, QByteArray());
-}
-
-TEST(GpuContext, WorkOnTheThreadContextPutsBackTheCallersContext) {
+TEST(GpuContext, WorkPutsBackTheCallersContext) {
     // A widget's context (any context of the share group) current on this thread.
     QOffscreenSurface surface;
     surface.setFormat(QOpenGLContext::globalShareContext()->format());
     surface.create();
     QOpenGLContext foreign;
     foreign.setShareContext(QOpenGLContext::globalShareContext());
-    ASSERT_TRUE(foreign.create());
-    ASSERT_TRUE(foreign.makeCurrent(&surface));
-
+    ASSERT_TRUE(foreign.create() && foreign.makeCurrent(&surface));
     ASSERT_TRUE(generatePatchGPU(16, 16, 2, 0, 0, 0.3, 1, 0.96));
     EXPECT_EQ(QOpenGLContext::currentContext(), &foreign);
     foreign.doneCurrent();
 }
 
 TEST(GpuContext, TexturesMadeOnAWorkerAreUsableHereAndDeletableAnywhere) {
-    MetalManager& manager = MetalManager::shared();
     GpuTextureRef fromWorker;
-    std::thread worker([&] {
+    std::thread([&] {
         auto image = makeRGBAImage(8, 4);
         image->fill(QColor(10, 20, 30, 255));
         fromWorker = uploadImageToTexture(image);
-    });
-    worker.join();
+    }).join();
     ASSERT_TRUE(fromWorker);
-    auto back = readbackTexture(fromWorker);
-    ASSERT_TRUE(back);
-    EXPECT_EQ(back->pixelColor(7, 3), QColor(10, 20, 30, 255));
+    EXPECT_EQ(readbackTexture(fromWorker)->pixelColor(7, 3), QColor(10, 20, 30, 255));
 
     // The last reference goes on a thread that never used the GPU.
     const unsigned int name = fromWorker->name();
     std::thread([texture = std::move(fromWorker)]() mutable { texture.reset(); }).join();
-    EXPECT_FALSE(manager.makeCurrent().glIsTexture(name));
+    EXPECT_FALSE(MetalManager::shared().makeCurrent().glIsTexture(name));
 }
 
 } // namespace
