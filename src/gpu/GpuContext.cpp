@@ -7,6 +7,7 @@
 #include <QOpenGLFunctions_4_3_Core>
 #include <QOpenGLVersionFunctionsFactory>
 #include <QThread>
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -62,9 +63,12 @@ const Shared& shared() {
     static std::mutex mutex;
     static std::condition_variable made;
     static Shared instance;
-    static bool ready = false;
+    static std::atomic<bool> ready = false;
     static bool requested = false;
 
+    if (ready.load(std::memory_order_acquire)) {
+        return instance;
+    }
     std::unique_lock<std::mutex> lock(mutex);
     if (ready) {
         return instance;
@@ -78,7 +82,7 @@ const Shared& shared() {
         if (!instance.surface->isValid()) {
             fatal("Metal device not available");
         }
-        ready = true;
+        ready.store(true, std::memory_order_release);
         made.notify_all();
         return instance;
     }
@@ -87,7 +91,7 @@ const Shared& shared() {
         QMetaObject::invokeMethod(
             app, [] { shared(); }, Qt::QueuedConnection);
     }
-    made.wait(lock, [] { return ready; });
+    made.wait(lock, [] { return ready.load(); });
     return instance;
 }
 
