@@ -14,13 +14,8 @@ KeyEventCatcher::KeyEventCatcher(AppModel& model, std::function<void(const QStri
     setFixedSize(0, 0);
 }
 
-bool KeyEventCatcher::event(QEvent* event) {
-    const bool handled = QWidget::event(event);
-    if (event->type() == QEvent::ParentChange && isVisible())
-        setFocus(Qt::OtherFocusReason);
-    return handled;
-}
-
+// Shown whenever it is placed in a window (a layout shows a widget it adopts), so
+// this is where it makes itself the window's focus widget.
 void KeyEventCatcher::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     setFocus(Qt::OtherFocusReason);

@@ -16,7 +16,6 @@ public:
                     QWidget* parent = nullptr);
 
 protected:
-    bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 

@@ -69,8 +69,8 @@ TEST(KeyEventCatcher, TakesTheFocusWhenPlacedInAWindow) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
 
     auto* catcher = new KeyEventCatcher(model, {});
-    layout->addWidget(catcher);
-    catcher->show();
+    layout->addWidget(catcher); // the layout shows it on the next turn of the event loop
+    QCoreApplication::processEvents();
     EXPECT_EQ(window.focusWidget(), catcher);
 
     // A key press delivered to the window reaches it.
