@@ -1,0 +1,111 @@
+#include "TileSet.h"
+
+#include "RGBAImage.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+TileSet prepared(std::uint64_t seed, int mode = 0, double side = 0, double patch = 128) {
+    TileSetInputs in{seed, side ? side : 800, side ? side : 600, 2, patch,
+                     0.25, mode == 2,         mode == 1,         4};
+    TileSet tiles;
+    prepareAnimationTiles(tiles, in);
+    return tiles;
+}
+
+} // namespace
+
+TEST(TileSet, GeneratorCheckValues) {
+    SplitMix64 zero(0), golden(0x9e3779b97f4a7c15ULL);
+    EXPECT_EQ(zero.next(), 0x6e789e6aa1b965f4ULL);
+    golden.next();
+    EXPECT_EQ(zero.next(), golden.next());
+
+    // Set i: orientation, frequency, contrast, truncated to four places.
+    const double expected[2][2][3] = {{{75, 3.1586, 0.9796}, {15, 4.9639, 0.4217}},
+                                      {{90, 7.4746, 0.9797}, {75, 5.6655, 0.8340}}};
+    for (int seed = 0; seed < 2; ++seed)
+        for (int i = 0; i < 2; ++i) {
+            const TileParams p = prepared(seed).animationTileParams[i];
+            EXPECT_EQ(p.orientation, expected[seed][i][0]);
+            EXPECT_EQ(std::trunc(p.frequency * 1e4) / 1e4, expected[seed][i][1]);
+            EXPECT_EQ(std::trunc(p.contrast * 1e4) / 1e4, expected[seed][i][2]);
+            EXPECT_EQ(p.sigma, 0.32);
+        }
+    EXPECT_EQ(prepared(0).animationTileVariantIndices,
+              prepared(0x9e3779b97f4a7c15ULL).animationTileVariantIndices);
+    EXPECT_NE(prepared(0).animationTileVariantIndices, prepared(1).animationTileVariantIndices);
+}
+
+TEST(TileSet, GeometryOfTheThreeModes) {
+    // 800 x 600 points at 2x, patches of 128: single, stereo pair, 4-column strip.
+    const int renderW[3] = {1600, 800, 512}, cols[3] = {13, 7, 4};
+    for (int mode = 0; mode < 3; ++mode) {
+        const CanvasGeometry g = canvasGeometry(800, 600, 2, 128, mode == 2, mode == 1, 4);
+        EXPECT_EQ(g.canvasW, 1600);
+        EXPECT_EQ(g.canvasH, 1200);
+        EXPECT_EQ(g.renderW, renderW[mode]);
+        EXPECT_EQ(g.P, 128);
+        EXPECT_EQ(g.cols, cols[mode]);
+        EXPECT_EQ(g.rows, 10);
+        // One set per cell across the whole drawable, in every mode.
+        const TileSet tiles = prepared(3, mode);
+        EXPECT_EQ(tiles.animationTileParams.size(), 13u);
+        EXPECT_EQ(tiles.animationTileVariantIndices.size(), size_t(cols[mode] * 10));
+        EXPECT_EQ(tiles.breathingPhaseOffsets.size(), 13u);
+    }
+    EXPECT_EQ(canvasGeometry(800, 600, 2, 128, true, false, 99).renderW, 6 * 128);
+    EXPECT_EQ(canvasGeometry(0, 0, 2, 128, false, false, 3).tileCount(), 1);
+    EXPECT_EQ(canvasGeometry(0, 0, 2, 128, false, false, 3).P, 16);
+    EXPECT_EQ(canvasGeometry(300, 50, 1, 500, false, false, 3).P, 50);
+    EXPECT_EQ(canvasGeometry(300, 50, 1, 33.9, false, false, 3).P, 33);
+    EXPECT_EQ(canvasGeometry(100.5, 20, 1, 128, false, false, 3).canvasW, 101);
+}
+
+TEST(TileSet, AbsurdInputsStayBounded) {
+    for (double v : {1e308, -1e308, double(INFINITY), double(NAN)})
+        for (double scale : {2.0, 0.0, 1e308, double(NAN)})
+            for (int mode = 0; mode < 3; ++mode) {
+                const CanvasGeometry a = canvasGeometry(v, v, scale, 128, mode == 2, mode == 1, 4);
+                const CanvasGeometry b =
+                    canvasGeometry(800, 600, scale, v, mode == 2, mode == 1, 4);
+                for (const CanvasGeometry& g : {a, b}) {
+                    ASSERT_TRUE(g.canvasW >= 1 && g.canvasH >= 1 && g.renderW >= 1);
+                    ASSERT_TRUE(std::max({g.canvasW, g.canvasH, g.renderW, g.P}) <= kMaxImageSide);
+                    ASSERT_TRUE(g.P >= 16 && g.cols >= 1 && g.rows >= 1);
+                }
+            }
+    const TileSet huge = prepared(5, 0, 1e308, -1e308); // smallest cells, largest canvas
+    EXPECT_EQ(huge.animationTileParams.size(), size_t(kMaxImageSide / 16));
+    EXPECT_EQ(huge.animationTileVariantIndices.size(),
+              size_t(kMaxImageSide / 16 * kMaxImageSide / 16));
+}
+
+TEST(TileSet, RangesAndReuse) {
+    const TileSet tiles = prepared(0xfeedface);
+    for (const TileParams& p : tiles.animationTileParams) {
+        EXPECT_TRUE(std::fmod(p.orientation, 15) == 0 && p.orientation <= 165);
+        EXPECT_TRUE(p.frequency >= 3 && p.frequency <= 9 && p.contrast >= 0.3 && p.contrast <= 1);
+    }
+    for (int v : tiles.animationTileVariantIndices)
+        EXPECT_TRUE(v >= 0 && v < 13);
+    for (size_t i = 0; i < 13; ++i) {
+        EXPECT_TRUE(std::abs(tiles.animationTileRotationDirections[i]) == 1);
+        EXPECT_TRUE(tiles.animationTileHues[i] >= 0 && tiles.animationTileHues[i] < 1);
+        if (i > 0) { // golden-ratio steps between neighbouring sets
+            const double step = tiles.animationTileHues[i] - tiles.animationTileHues[i - 1];
+            EXPECT_NEAR(std::fmod(step + 1, 1.0), 0.618033988749895, 1e-9);
+        }
+    }
+    // A complete set is kept; parameters without cells are drawn afresh.
+    TileSet kept = tiles;
+    prepareAnimationTiles(kept, {77, 800, 600, 2, 128});
+    EXPECT_EQ(kept.animationTileParams, tiles.animationTileParams);
+    kept.animationTileVariantIndices.clear();
+    prepareAnimationTiles(kept, {77, 800, 600, 2, 128});
+    EXPECT_EQ(kept.animationTileParams, prepared(77).animationTileParams);
+    EXPECT_EQ(kept.animationTileVariantIndices, prepared(77).animationTileVariantIndices);
+}
