@@ -254,12 +254,13 @@ TEST(AppModel, SettingsFileRoundTripsBetweenRuns) {
     {
         AppModel first;
         first.setMaxPatchSize(64.0);
+        first.setPhaseAnimationSpeed(0.1 + 0.2); // needs all 17 digits in the file
         first.setIsRotationAnimationEnabled(true);
         first.setDisplayBlackLift(0.004);
         first.setSirdsStripColumns(5);
         first.setIsAnimationPaused(true);
         // On disk as soon as the assignment returns.
-        ASSERT_TRUE(QFile::exists(file));
+        EXPECT_EQ(QSettings(file, QSettings::IniFormat).value("maxPatchSize").toDouble(), 64.0);
     }
     {
         QSettings raw(file, QSettings::IniFormat);
@@ -267,6 +268,7 @@ TEST(AppModel, SettingsFileRoundTripsBetweenRuns) {
     }
     AppModel second;
     EXPECT_EQ(second.maxPatchSize(), 64.0);
+    EXPECT_EQ(second.phaseAnimationSpeed(), 0.1 + 0.2);
     EXPECT_TRUE(second.isRotationAnimationEnabled());
     EXPECT_EQ(second.displayBlackLift(), 0.004);
     EXPECT_EQ(second.sirdsStripColumns(), 5);

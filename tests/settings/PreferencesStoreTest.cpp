@@ -1,7 +1,5 @@
 #include "PreferencesStore.h"
 
-#include <QFile>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 TEST(StrictReads, DoubleAcceptsOnlyCompleteFiniteNumbers) {
@@ -35,26 +33,4 @@ TEST(StrictReads, BoolAcceptsOnlyTrueAndFalse) {
     for (const char* bad : {"1", "0", "yes", "TRUE", "", "abc"})
         EXPECT_FALSE(readBool(QVariant(QString::fromLatin1(bad)))) << bad;
     EXPECT_FALSE(readBool(QVariant(1)));
-}
-
-TEST(QSettingsPreferencesStore, WritesReachTheFileAndReadBackExactly) {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("prefs.conf"));
-    const double awkward = 0.1 + 0.2;
-    {
-        QSettingsPreferencesStore store(path);
-        store.setDouble(QStringLiteral("d"), awkward);
-        store.setInteger(QStringLiteral("i"), 6);
-        store.setBool(QStringLiteral("b"), true);
-        store.setObject(QStringLiteral("s"), QStringLiteral("Metal"));
-        // Synced on every write: a second reader sees it while the first is alive.
-        QSettingsPreferencesStore other(path);
-        EXPECT_EQ(readDouble(other.objectForKey(QStringLiteral("d"))), awkward);
-    }
-    QSettingsPreferencesStore store(path);
-    EXPECT_EQ(readDouble(store.objectForKey(QStringLiteral("d"))), awkward);
-    EXPECT_EQ(readInteger(store.objectForKey(QStringLiteral("i"))), 6);
-    EXPECT_EQ(readBool(store.objectForKey(QStringLiteral("b"))), true);
-    EXPECT_EQ(store.objectForKey(QStringLiteral("s")).toString(), QStringLiteral("Metal"));
-    EXPECT_FALSE(store.objectForKey(QStringLiteral("missing")).isValid());
 }
