@@ -1,6 +1,5 @@
 #include "AppModel.h"
 
-#include <QFile>
 #include <QMetaMethod>
 #include <QSettings>
 #include <QTemporaryDir>
