@@ -1,0 +1,208 @@
+#include "RenderTestSupport.h"
+
+#include "GpuGeneration.h"
+#include "RenderPass.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <numbers>
+
+namespace {
+
+using Mode = AppModel::RenderingMode;
+
+TEST(PassGeometry, RenderScaleShrinksThePassButNotTheTileSet) {
+    auto model = makeMemoryModel();
+    RenderState state(*model);
+    state.setBackingScaleProvider([] { return 2.0; });
+    state.viewSize = QSizeF(800, 600);
+    state.prepareAnimationTiles();
+    ASSERT_EQ(state.tiles.animationTileVariantIndices.size(), 130u);
+
+    const RenderSnapshot snap = state.takeSnapshot(true);
+    const CanvasGeometry g = passGeometry(snap, 0.5);
+    EXPECT_EQ(g.canvasW, 800);
+    EXPECT_EQ(g.canvasH, 600);
+    EXPECT_EQ(g.renderW, 800);
+    EXPECT_EQ(g.P, 128);
+    EXPECT_EQ(g.tileCount(), 35);
+
+    EXPECT_EQ(passScale(2, 1.7), 2.0);
+    EXPECT_EQ(passScale(2, 0.2), 0.8);
+    EXPECT_EQ(passScale(2, std::nan("")), 2.0);
+}
+
+// A generator that paints each set in its own grey (frequency 1, 2, 3 ...) and
+// records what it was asked for; it can be told to fail a set in one eye.
+struct FakeGenerator {
+    struct Call {
+        double frequency, orientation, phase, radiusScale;
+    };
+    std::vector<Call> calls;
+    double failFrequency = -1;
+    double failPhase = -1; // fail only at this phase; -1: at every phase
+
+    PatchGenerator generator() {
+        return [this](bool, bool, double w, double h, double frequency, double orientation,
+                      double phase, double, double, double radiusScale) {
+            calls.push_back({frequency, orientation, phase, radiusScale});
+            std::optional<RGBAImage> image;
+            if (frequency == failFrequency && (failPhase < 0 || phase == failPhase))
+                return image;
+            image = makeRGBAImage(int(w), int(h));
+            image->fill(QColor(int(frequency) * 50, 0, 0));
+            return image;
+        };
+    }
+};
+
+class CpuPathTest : public ::testing::Test {
+protected:
+    CpuPathTest() {
+        // 64 x 32 at P = 16: four columns, two rows.
+        snap.viewWidth = 64;
+        snap.viewHeight = 32;
+        snap.maxPatchSize = 16;
+        snap.tileParams = {{0, 1, 0.32, 1}, {10, 2, 0.32, 1}, {20, 3, 0.32, 1}};
+        snap.variantIndices = {0, 1, 2, 0, 1, 2, 0, 1};
+        snap.phase = 0.5;
+        snap.stereoPhaseOffset = 1.0;
+    }
+    // The red byte at the centre of cell t (row 0 at the bottom).
+    static int cellRed(const RGBAImage& image, int t) {
+        const int col = t % 4, row = t / 4;
+        return qRed(image.pixel(col * 16 + 8, image.height() - row * 16 - 8));
+    }
+    RenderOutcome render() { return renderFrame(snap, Mode::cpu, 1.0, cache, fake.generator()); }
+
+    RenderSnapshot snap;
+    SIRDSShiftCache cache;
+    FakeGenerator fake;
+};
+
+TEST_F(CpuPathTest, FailedSetLeavesOnlyItsOwnCellsEmpty) {
+    fake.failFrequency = 2;
+    const RenderOutcome out = render();
+    ASSERT_EQ(out.kind, RenderOutcome::Kind::cpuCanvas);
+    ASSERT_TRUE(out.leftImage);
+    EXPECT_EQ(cellRed(*out.leftImage, 0), 50);
+    EXPECT_EQ(cellRed(*out.leftImage, 2), 150) << "set 2 stays on its own cells";
+    EXPECT_EQ(out.leftImage->pixel(24, 24), 0u) << "cells of the failed set stay transparent";
+}
+
+TEST_F(CpuPathTest, RightEyeNeedsAsManyPatchesAsTheLeft) {
+    snap.isStereoscopicMode = true;
+    snap.viewWidth = 128;   // each eye 64 wide
+    fake.failFrequency = 2; // both eyes lose set 1
+    RenderOutcome out = render();
+    ASSERT_TRUE(out.rightImage);
+    EXPECT_EQ(cellRed(*out.rightImage, 2), 150);
+
+    fake.failPhase = 1.5; // only the right eye (phase 0.5 + 1.0) loses it
+    out = render();
+    EXPECT_TRUE(out.leftImage);
+    EXPECT_FALSE(out.rightImage);
+
+    snap.tileParams.resize(1);
+    snap.variantIndices = {0};
+    fake.failFrequency = 1;
+    fake.failPhase = -1;
+    EXPECT_EQ(render().kind, RenderOutcome::Kind::cpuFailure);
+
+    snap.tileParams.clear();
+    EXPECT_EQ(renderFrame(snap, Mode::metal, 1.0, cache).kind, RenderOutcome::Kind::none);
+}
+
+TEST_F(CpuPathTest, BreathingAndSpinsReachTheGenerator) {
+    snap.breathingPhase = 0.3;
+    snap.breathingPhaseOffsets = {0.0, std::numbers::pi / 2}; // set 2 has no offset
+    snap.spins = {{5, 350}, {99, 10}, {7, 30}};               // cell 99 does not exist
+    const RenderOutcome out = render();
+    ASSERT_EQ(fake.calls.size(), 5u);
+    EXPECT_DOUBLE_EQ(fake.calls[0].radiusScale, 0.96 * (1 + 0.3 * std::sin(0.3)));
+    EXPECT_DOUBLE_EQ(fake.calls[1].radiusScale,
+                     0.96 * (1 + 0.3 * std::sin(0.3 + 1.5707963267948966)));
+    EXPECT_DOUBLE_EQ(fake.calls[2].radiusScale, 0.96 * (1 + 0.3 * std::sin(0.3)));
+    EXPECT_EQ(fake.calls[3].frequency, 3); // cell 5 shows set 2
+    EXPECT_DOUBLE_EQ(fake.calls[3].orientation, 10) << "(350 + 20) wraps to 10";
+    EXPECT_EQ(fake.calls[4].frequency, 2); // cell 7 shows set 1
+    EXPECT_DOUBLE_EQ(fake.calls[4].orientation, 40);
+    EXPECT_TRUE(out.leftImage);
+}
+
+// The same snapshot through the GPU path and the CPU path. Envelopes are kept
+// at or below the largest radius the CPU generator draws (0.96 x m <= 1), where
+// the two generators agree.
+class GpuAgreementTest : public ::testing::Test {
+protected:
+    GpuAgreementTest() : model(makeMemoryModel()), state(*model) {
+        state.patternSeed = 7;
+        state.viewSize = QSizeF(150, 70);
+        state.maxPatchSize = 32;
+        state.phase = 0.7;
+        state.breathingPhase = 0.2;
+        state.randomSpinTiles = {{1, 100}, {6, 400}, {12, 20}};
+        prepare();
+    }
+    // Turned orientations, and offsets that keep every envelope small.
+    void prepare() {
+        state.clearTileSet();
+        state.prepareAnimationTiles();
+        for (TileParams& p : state.tiles.animationTileParams)
+            p.orientation += 37;
+        for (std::size_t i = 0; i < state.tiles.breathingPhaseOffsets.size(); ++i)
+            state.tiles.breathingPhaseOffsets[i] = 4.0 + 0.1 * double(i % 5);
+    }
+    RenderOutcome render(Mode mode) {
+        return renderFrame(state.takeSnapshot(true), mode, 1.0, state.sirdsShiftCache());
+    }
+    static QImage read(const GpuTextureRef& texture) {
+        std::optional<RGBAImage> image = readbackTexture(texture);
+        return image ? *image : QImage();
+    }
+
+    std::unique_ptr<AppModel> model;
+    RenderState state;
+};
+
+TEST_F(GpuAgreementTest, SingleStereoAndColourFramesAgreeWithinOne) {
+    for (int variant = 0; variant < 3; ++variant) {
+        SCOPED_TRACE(variant);
+        model->setIsStereoscopicMode(variant == 1);
+        model->setIsColorMode(variant == 2);
+        const RenderOutcome gpu = render(Mode::metal);
+        const RenderOutcome cpu = render(Mode::cpu);
+        ASSERT_EQ(gpu.kind, RenderOutcome::Kind::gpuCanvas);
+        ASSERT_EQ(cpu.kind, RenderOutcome::Kind::cpuCanvas);
+        ASSERT_TRUE(cpu.leftImage);
+        EXPECT_EQ(cpu.leftImage->size(), QSize(variant == 1 ? 75 : 150, 70));
+        EXPECT_LE(maxChannelDifference(read(gpu.leftTexture), *cpu.leftImage), 1);
+        ASSERT_EQ(bool(gpu.rightTexture), variant == 1);
+        ASSERT_EQ(bool(cpu.rightImage), variant == 1);
+        if (variant == 1) {
+            EXPECT_LE(maxChannelDifference(read(gpu.rightTexture), *cpu.rightImage), 1);
+            EXPECT_GT(maxChannelDifference(*cpu.leftImage, *cpu.rightImage), 1)
+                << "the right eye sees a shifted phase";
+        }
+    }
+}
+
+TEST_F(GpuAgreementTest, AutostereogramVariantsPlaceTheStripDifferently) {
+    model->setIsAutostereogramMode(true);
+    model->setSirdsStripColumns(2);
+    prepare();
+    const RenderOutcome gpu = render(Mode::metal);
+    const RenderOutcome cpu = render(Mode::cpu);
+    ASSERT_EQ(gpu.kind, RenderOutcome::Kind::gpuAutostereogram);
+    ASSERT_TRUE(cpu.leftImage && cpu.sirdsImage);
+    const QImage gpuImage = read(gpu.leftTexture);
+    ASSERT_EQ(cpu.leftImage->size(), QSize(64, 70)); // two 32-pixel columns
+    const QRect left(0, 0, 64, 70), centre((150 - 64) / 2, 0, 64, 70);
+    EXPECT_EQ(maxChannelDifference(cpu.sirdsImage->copy(left), *cpu.leftImage), 0)
+        << "the CPU variant starts with the strip at the left edge";
+    EXPECT_LE(maxChannelDifference(gpuImage.copy(centre), *cpu.leftImage), 1)
+        << "the GPU variant centres it";
+    EXPECT_GT(maxChannelDifference(gpuImage, *cpu.sirdsImage), 1);
+}
+
+} // namespace

@@ -1,0 +1,226 @@
+// Renders one frame of the field to a PNG with the application's own tile set
+// preparation and render pass: stimuli, figures and end-to-end checks.
+
+#include "AppModel.h"
+#include "GpuGeneration.h"
+#include "PreferencesStore.h"
+#include "RenderPass.h"
+#include "RenderState.h"
+
+#include <QCommandLineParser>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QRegularExpression>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <optional>
+
+namespace {
+
+struct Failure {
+    QString message;
+};
+
+[[noreturn]] void fail(const QString& message) {
+    throw Failure{message};
+}
+
+bool hasDisplay() {
+    return qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || qEnvironmentVariableIsSet("DISPLAY") ||
+           qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
+}
+
+double number(const QCommandLineParser& parser, const QString& name, double lo, double hi) {
+    bool ok = false;
+    const double v = parser.value(name).toDouble(&ok);
+    if (!ok || !std::isfinite(v) || v < lo || v > hi)
+        fail(QStringLiteral("--%1 needs a number from %2 to %3, not '%4'")
+                 .arg(name)
+                 .arg(lo)
+                 .arg(hi)
+                 .arg(parser.value(name)));
+    return v;
+}
+
+std::uint64_t seedValue(const QString& text) {
+    bool ok = false;
+    const std::uint64_t v = text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)
+                                ? text.mid(2).toULongLong(&ok, 16)
+                                : text.toULongLong(&ok, 10);
+    if (!ok)
+        fail(QStringLiteral("--seed needs an unsigned 64-bit number, not '%1'").arg(text));
+    return v;
+}
+
+QSizeF sizeValue(const QString& text) {
+    static const QRegularExpression pattern(
+        QStringLiteral("^(\\d+(?:\\.\\d+)?)x(\\d+(?:\\.\\d+)?)$"));
+    const QRegularExpressionMatch m = pattern.match(text);
+    const double w = m.hasMatch() ? m.captured(1).toDouble() : -1;
+    const double h = m.hasMatch() ? m.captured(2).toDouble() : -1;
+    if (w < 1 || h < 1 || w > kMaxImageSide || h > kMaxImageSide)
+        fail(QStringLiteral("--size needs WIDTHxHEIGHT in points (1 to %1), not '%2'")
+                 .arg(kMaxImageSide)
+                 .arg(text));
+    return {w, h};
+}
+
+AppModel::RenderingMode generatorValue(const QString& text) {
+    if (text == QLatin1String("cpu"))
+        return AppModel::RenderingMode::cpu;
+    if (text == QLatin1String("coreImage"))
+        return AppModel::RenderingMode::coreImage;
+    if (text == QLatin1String("metal"))
+        return AppModel::RenderingMode::metal;
+    fail(QStringLiteral("--generator needs cpu, coreImage or metal, not '%1'").arg(text));
+}
+
+QImage imageOf(const std::optional<RGBAImage>& image) {
+    return image ? *image : QImage();
+}
+
+QImage imageOf(const GpuTextureRef& texture) {
+    return texture ? imageOf(readbackTexture(texture)) : QImage();
+}
+
+// The frame as the window would show it: one canvas, or the two eyes side by side.
+QImage frameImage(const RenderOutcome& out) {
+    using Kind = RenderOutcome::Kind;
+    QImage left, right;
+    switch (out.kind) {
+    case Kind::none:
+        fail(QStringLiteral("no tile set to render"));
+    case Kind::cpuFailure:
+        fail(QStringLiteral("no patch could be made"));
+    case Kind::gpuCanvas:
+    case Kind::gpuAutostereogram:
+        left = imageOf(out.leftTexture);
+        right = imageOf(out.rightTexture);
+        break;
+    case Kind::cpuCanvas:
+        left = imageOf(out.sirdsImage ? out.sirdsImage : out.leftImage);
+        right = imageOf(out.rightImage);
+        break;
+    }
+    if (left.isNull())
+        fail(QStringLiteral("the canvas could not be made"));
+    if (!out.isStereoscopicMode)
+        return left;
+    if (right.isNull())
+        fail(QStringLiteral("the right eye could not be made"));
+    QImage pair(left.width() + right.width(), left.height(), QImage::Format_RGBA8888_Premultiplied);
+    if (pair.isNull())
+        fail(QStringLiteral("no memory for the stereo pair"));
+    pair.fill(Qt::transparent);
+    QPainter painter(&pair);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(0, 0, left);
+    painter.drawImage(left.width(), 0, right);
+    return pair;
+}
+
+int run(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Renders one frame of the Gabor field to a PNG (a stereo pair side by "
+                       "side)."));
+    parser.addHelpOption();
+    const auto option = [&parser](const char* name, const char* help, const char* valueName,
+                                  const char* fallback) {
+        parser.addOption(QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(help),
+                                            QString::fromLatin1(valueName),
+                                            QString::fromLatin1(fallback)));
+    };
+    option("seed", "Pattern seed, decimal or 0x hex.", "n", "0");
+    option("size", "View size in points.", "WxH", "800x600");
+    option("scale", "Backing scale, pixels per point.", "s", "1");
+    option("patch-size", "Largest patch size in pixels.", "p", "128");
+    option("phase", "Carrier phase in radians.", "rad", "0");
+    option("breathing-phase", "Breathing phase in radians.", "rad", "0");
+    option("disparity", "Stereo phase disparity in units of pi.", "d", "0.25");
+    option("columns", "Autostereogram strip columns (2 to 6).", "n", "3");
+    option("black-level", "Black level of the colour tint.", "b", "1");
+    option("render-scale", "Render scale (0.4 to 1 take effect).", "r", "1");
+    option("generator", "cpu, coreImage or metal.", "name", "metal");
+    parser.addOption(QCommandLineOption(QStringLiteral("stereo"), QStringLiteral("Stereo pair.")));
+    parser.addOption(
+        QCommandLineOption(QStringLiteral("autostereogram"), QStringLiteral("Autostereogram.")));
+    parser.addOption(
+        QCommandLineOption(QStringLiteral("color"), QStringLiteral("Tint every set.")));
+    parser.addPositionalArgument(QStringLiteral("output"), QStringLiteral("The PNG to write."));
+
+    if (!parser.parse(arguments))
+        fail(parser.errorText());
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return 0;
+    }
+    if (parser.positionalArguments().size() != 1)
+        fail(QStringLiteral("exactly one output file is needed"));
+    const bool stereo = parser.isSet(QStringLiteral("stereo"));
+    const bool autostereogram = parser.isSet(QStringLiteral("autostereogram"));
+    if (stereo && autostereogram)
+        fail(QStringLiteral("--stereo and --autostereogram exclude each other"));
+
+    const std::uint64_t seed = seedValue(parser.value(QStringLiteral("seed")));
+    const QSizeF size = sizeValue(parser.value(QStringLiteral("size")));
+    const double scale = number(parser, QStringLiteral("scale"), 0.1, 8);
+    const double patchSize = number(parser, QStringLiteral("patch-size"), 1, kMaxImageSide);
+    const double big = 1e6;
+    const double phase = number(parser, QStringLiteral("phase"), -big, big);
+    const double breathingPhase = number(parser, QStringLiteral("breathing-phase"), -big, big);
+    const double disparity = number(parser, QStringLiteral("disparity"), -big, big);
+    const double columns = number(parser, QStringLiteral("columns"), 2, 6);
+    const double blackLevel = number(parser, QStringLiteral("black-level"), 0, 1);
+    const double renderScale = number(parser, QStringLiteral("render-scale"), 0.01, 1e3);
+    const AppModel::RenderingMode generator =
+        generatorValue(parser.value(QStringLiteral("generator")));
+
+    // Its own settings in memory: the user's settings file is never touched.
+    AppModel model(std::make_shared<MemoryPreferencesStore>());
+    model.setRenderingMode(generator);
+    model.setAnimationRenderScale(renderScale);
+    model.setIsStereoscopicMode(stereo);
+    model.setIsAutostereogramMode(autostereogram);
+    model.setStereoPhaseDisparity(disparity);
+    model.setSirdsStripColumns(qint64(columns));
+    model.setIsColorMode(parser.isSet(QStringLiteral("color")));
+
+    RenderState state(model);
+    state.setBackingScaleProvider([scale] { return scale; });
+    state.patternSeed = seed;
+    state.viewSize = size;
+    state.maxPatchSize = patchSize;
+    state.phase = phase;
+    state.breathingPhase = breathingPhase;
+    state.prepareAnimationTiles();
+
+    RenderSnapshot snapshot = state.takeSnapshot(true);
+    // The application pins the black level at 1; figures may want another.
+    snapshot.colorModeBlackLevel = blackLevel;
+    const RenderOutcome outcome = renderFrame(
+        snapshot, model.renderingMode(), model.animationRenderScale(), state.sirdsShiftCache());
+    const QImage frame = frameImage(outcome);
+    const QString path = parser.positionalArguments().constFirst();
+    if (!frame.save(path, "PNG"))
+        fail(QStringLiteral("cannot write %1").arg(path));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (!hasDisplay()) {
+        std::fputs("lumenweave-render: no display; run it under xvfb-run -a\n", stderr);
+        return 2;
+    }
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QGuiApplication app(argc, argv);
+    try {
+        return run(app.arguments());
+    } catch (const Failure& failure) {
+        std::fprintf(stderr, "lumenweave-render: %s\n", qPrintable(failure.message));
+        return 1;
+    }
+}
