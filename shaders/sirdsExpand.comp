@@ -1,22 +1,22 @@
 #version 430 core
 // "sirdsExpand": the centred autostereogram, one invocation per output row.
 //
-// Bindings:
-//   image unit 0      strip, rgba8, stripW x stripH (read)
-//   image unit 1      output, rgba8, outW x outH (written, and read back within
-//                     the row: propagation copies pixels this row already wrote)
+// Bindings (both textures are RGBA8, bound as r32ui views: a pixel is copied as
+// one 32-bit word, so the picture equals the CPU's byte for byte):
+//   image unit 0      strip, stripW x stripH (read)
+//   image unit 1      output, outW x outH (written, and read back within the
+//                     row: propagation copies pixels this row already wrote)
 //   location 0..5     SIRDSKernelParams, one int each: 0 outW, 1 outH, 2 stripH,
 //                     3 stripW, 4 cell, 5 offset (first output column of the strip)
 //   SSBO binding 1    shift table, cell x cell ints, row-major
 //   local size        64 x 1; dispatch ceil(outH / 64) groups, surplus threads idle
 //
-// Texels are copied unchanged (unorm load then store returns the same byte), so
-// the result equals the CPU's expandRowCentred byte for byte.
+// Each invocation computes its row exactly as the CPU's expandRowCentred.
 
 layout(local_size_x = 64) in;
 
-layout(binding = 0, rgba8) uniform restrict readonly image2D stripImage;
-layout(binding = 1, rgba8) uniform restrict image2D outImage;
+layout(binding = 0, r32ui) uniform restrict readonly uimage2D stripImage;
+layout(binding = 1, r32ui) uniform restrict uimage2D outImage;
 
 layout(location = 0) uniform int outW;
 layout(location = 1) uniform int outH;
@@ -42,7 +42,7 @@ void main() {
     // written; the CPU route leaves those at 0x80, so start the row from it.
     if (stripW <= 3) {
         for (int x = 0; x < outW; ++x) {
-            imageStore(outImage, ivec2(x, y), vec4(128.0 / 255.0));
+            imageStore(outImage, ivec2(x, y), uvec4(0x80808080u));
         }
     }
 

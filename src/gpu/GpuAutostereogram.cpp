@@ -48,10 +48,12 @@ GpuTextureRef expandOnGpu(unsigned int program, const GpuTexture& strip, int out
     for (int location = 0; location < 6; ++location) {
         gl.glUniform1i(location, params[location]);
     }
-    gl.glBindImageTexture(0, strip.name(), 0, GL_FALSE, 0, GL_READ_ONLY, GL_RGBA8);
-    gl.glBindImageTexture(1, output->name(), 0, GL_FALSE, 0, GL_READ_WRITE, GL_RGBA8);
+    // 32-bit words: pixels are copied whole, never converted.
+    gl.glBindImageTexture(0, strip.name(), 0, GL_FALSE, 0, GL_READ_ONLY, GL_R32UI);
+    gl.glBindImageTexture(1, output->name(), 0, GL_FALSE, 0, GL_READ_WRITE, GL_R32UI);
     gl.glBindBufferBase(GL_SHADER_STORAGE_BUFFER, 1, objects.tableBuffer);
-    // One invocation per output row; the shader's groups are 64 rows.
+    // One invocation per output row (rows are independent, a row is not); the
+    // shader's groups hold 64 rows.
     gl.glDispatchCompute(GLuint((outH + 63) / 64), 1, 1);
     gl.glUseProgram(0);
     gl.glMemoryBarrier(GL_ALL_BARRIER_BITS);
