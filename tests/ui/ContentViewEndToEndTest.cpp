@@ -1,0 +1,108 @@
+#include "ContentView.h"
+#include "PreferencesStore.h"
+#include "RenderPass.h"
+
+#include <QTest>
+#include <cstdlib>
+#include <functional>
+#include <gtest/gtest.h>
+
+namespace {
+
+class ContentViewEndToEnd : public ::testing::Test {
+protected:
+    // Shows the view with a fixed seed, waits for the first presented frame and
+    // for the scheduler to go idle.
+    bool showFirstFrame() {
+        view.renderState().patternSeed = 0x5eed5eed12345678ull;
+        view.resize(800, 600);
+        view.show();
+        return QTest::qWaitFor(
+            [this] {
+                return view.presenter() && view.presenter()->drawCount() > 0 &&
+                       !view.renderState().isRenderInFlight;
+            },
+            30000);
+    }
+
+    std::shared_ptr<MemoryPreferencesStore> store = std::make_shared<MemoryPreferencesStore>();
+    AppModel model{store};
+    SystemLoadMonitor monitor{QStringLiteral("/nonexistent"), false};
+    ContentView view{model, nullptr, &monitor};
+};
+
+} // namespace
+
+// Largest per-channel difference over the pixels of the cells accepted by `use`.
+int worstDifference(const QImage& shown, const QImage& expected, const RenderSnapshot& snapshot,
+                    const std::function<bool(int variant)>& use) {
+    const CanvasGeometry g = passGeometry(snapshot, 1.0);
+    int worst = 0;
+    for (int y = 0; y < expected.height(); ++y) {
+        for (int x = 0; x < expected.width(); ++x) {
+            // Cells are counted from the bottom-left corner.
+            const int cell = ((expected.height() - 1 - y) / g.P) * g.cols + x / g.P;
+            if (!use(snapshot.variantIndices.at(size_t(cell))))
+                continue;
+            const QRgb a = shown.pixel(x, y);
+            const QColor b = expected.pixelColor(x, y);
+            worst = std::max({worst, std::abs(qRed(a) - b.red()), std::abs(qGreen(a) - b.green()),
+                              std::abs(qBlue(a) - b.blue())});
+        }
+    }
+    return worst;
+}
+
+QImage cpuDefinition(const RenderSnapshot& snapshot) {
+    SIRDSShiftCache cache;
+    const RenderOutcome reference = renderFrame(snapshot, AppModel::RenderingMode::cpu, 1.0, cache);
+    return reference.leftImage.value_or(QImage());
+}
+
+TEST_F(ContentViewEndToEnd, ShowsTheFieldTheCpuDefinesForTheSeed) {
+    model.setRenderingMode(AppModel::RenderingMode::cpu);
+    ASSERT_TRUE(showFirstFrame());
+    const QImage shown = view.presenter()->grabFramebuffer();
+    const RenderSnapshot snapshot = view.renderState().takeSnapshot(true);
+    const QImage expected = cpuDefinition(snapshot);
+    ASSERT_EQ(expected.size(), QSize(800, 600));
+    ASSERT_EQ(shown.size(), expected.size());
+    EXPECT_LE(worstDifference(shown, expected, snapshot, [](int) { return true; }), 2);
+}
+
+TEST_F(ContentViewEndToEnd, GpuFieldMatchesTheCpuWhereTheEnvelopeFitsItsCell) {
+    ASSERT_EQ(model.renderingMode(), AppModel::RenderingMode::metal);
+    ASSERT_TRUE(showFirstFrame());
+    const QImage shown = view.presenter()->grabFramebuffer();
+    const RenderSnapshot snapshot = view.renderState().takeSnapshot(true);
+    const QImage expected = cpuDefinition(snapshot);
+    ASSERT_EQ(shown.size(), expected.size());
+
+    // The CPU generator caps the envelope at its cell, the GPU kernel does not,
+    // so only sets whose breathing keeps the envelope inside agree.
+    const std::vector<double> m =
+        breathingMultipliers(snapshot.breathingPhaseOffsets, snapshot.breathingPhase);
+    int fitting = 0;
+    for (double v : m)
+        fitting += 0.96 * v <= 1.0;
+    ASSERT_GT(fitting, 0);
+    EXPECT_LE(worstDifference(shown, expected, snapshot,
+                              [&](int v) { return 0.96 * m.at(size_t(v)) <= 1.0; }),
+              2);
+}
+
+TEST_F(ContentViewEndToEnd, PhaseAnimationMovesThePictureAndCountsFrames) {
+    ASSERT_TRUE(showFirstFrame());
+    model.setIsPhaseAnimationEnabled(true);
+    QImage previous = view.presenter()->grabFramebuffer();
+    int changes = 0;
+    for (int i = 0; i < 3; ++i) {
+        const int draws = view.presenter()->drawCount();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return view.presenter()->drawCount() > draws; }, 10000));
+        const QImage next = view.presenter()->grabFramebuffer();
+        changes += next != previous;
+        previous = next;
+    }
+    EXPECT_GE(changes, 2);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return view.renderState().lastFps > 0; }, 10000));
+}
