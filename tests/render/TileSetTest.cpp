@@ -23,6 +23,9 @@ TEST(TileSet, GeneratorCheckValues) {
     EXPECT_EQ(zero.next(), 0x6e789e6aa1b965f4ULL);
     golden.next();
     EXPECT_EQ(zero.next(), golden.next());
+    // coin() is heads when bit 17 is clear.
+    for (int i = 0; i < 32; ++i)
+        EXPECT_EQ(zero.coin(), ((golden.next() >> 17) & 1) == 0);
 
     // Set i: orientation, frequency, contrast, truncated to four places.
     const double expected[2][2][3] = {{{75, 3.1586, 0.9796}, {15, 4.9639, 0.4217}},
