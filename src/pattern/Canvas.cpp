@@ -146,14 +146,23 @@ RGBAImage tintPatch(const RGBAImage& image, double hue, double colorModeBlackLev
     const double g = (1 - colorModeBlackLevel) * 0.5;
     const TintColor tint = hueToTint(hue);
     const double tintRGB[3] = {tint.r, tint.g, tint.b};
+    const auto blend = [&](uchar value, uchar alpha, int ch) {
+        if (lowerBlack) {
+            value = blendOpaque(value, alpha, g, overlay);
+            alpha = 255;
+        }
+        return blendOpaque(value, alpha, tintRGB[ch], multiply);
+    };
+    // Opaque pixels, all of them in generated patches, go through a table.
+    uchar opaque[3][256];
+    for (int ch = 0; ch < 3; ++ch)
+        for (int v = 0; v < 256; ++v)
+            opaque[ch][v] = blend(static_cast<uchar>(v), 255, ch);
     for (int y = 0; y < out.height(); ++y) {
         uchar* px = out.scanLine(y);
         for (int x = 0; x < out.width(); ++x, px += 4) {
-            for (int ch = 0; ch < 3; ++ch) {
-                if (lowerBlack)
-                    px[ch] = blendOpaque(px[ch], px[3], g, overlay);
-                px[ch] = blendOpaque(px[ch], lowerBlack ? 255 : px[3], tintRGB[ch], multiply);
-            }
+            for (int ch = 0; ch < 3; ++ch)
+                px[ch] = px[3] == 255 ? opaque[ch][px[ch]] : blend(px[ch], px[3], ch);
             px[3] = 255;
         }
     }

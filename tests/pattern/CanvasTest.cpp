@@ -99,6 +99,9 @@ TEST(TintPatch, BlackLevelThenHue) {
     // hue 0.1 is (0.925, 0.585, 0.075).
     EXPECT_EQ(tintPatch(patch, 0.1, 0.5).pixel(1, 0), qRgb(46, 29, 4));    // 100 -> 50
     EXPECT_EQ(tintPatch(patch, 0.1, 0.5).pixel(2, 0), qRgb(180, 114, 15)); // 215 -> 195
+    // A transparent pixel shows the fill colours alone: g = 0.25 is 64.
+    EXPECT_EQ(tintPatch(*makeRGBAImage(1, 1), 0, 0).pixel(0, 0), qRgb(236, 19, 19));
+    EXPECT_EQ(tintPatch(*makeRGBAImage(1, 1), 0, 0.5).pixel(0, 0), qRgb(59, 5, 5));
     EXPECT_TRUE(tintPatch(RGBAImage(), 0.3, 0.5).isNull());
 }
 
