@@ -25,8 +25,7 @@ constexpr double kMinStep = 0.001;
 
 } // namespace
 
-RenderChannel::RenderChannel(RenderState* owner, const AppModel* model)
-    : model(model), m_owner(owner) {}
+RenderChannel::RenderChannel(RenderState* owner) : m_owner(owner) {}
 
 bool RenderChannel::post(std::function<void(RenderState&)> fn) {
     std::lock_guard guard(m_lock);
@@ -46,11 +45,18 @@ void RenderChannel::detach() {
 
 RenderState::RenderState(AppModel& model, QObject* parent)
     : QObject(parent), patternSeed(QRandomGenerator::system()->generate64()), m_model(model),
-      m_channel(std::make_shared<RenderChannel>(this, &model)), m_executor(defaultExecutor()),
+      m_channel(std::make_shared<RenderChannel>(this)), m_executor(defaultExecutor()),
       m_clock(&RenderState::steadySeconds), m_random(systemRandomSource()),
       m_backingScale([] { return 1.0; }), m_uploader(&uploadImageToTexture),
       m_settleDelay([] { QThread::usleep(60000); }) {
     lastFpsUpdate = m_clock();
+    const auto copyLiveSettings = [this] {
+        m_channel->renderingMode = m_model.renderingMode();
+        m_channel->animationRenderScale = m_model.animationRenderScale();
+    };
+    copyLiveSettings();
+    connect(&m_model, &AppModel::renderingModeChanged, this, copyLiveSettings);
+    connect(&m_model, &AppModel::animationRenderScaleChanged, this, copyLiveSettings);
 }
 
 RenderState::~RenderState() {
@@ -64,6 +70,13 @@ void RenderState::setExecutor(Executor executor) {
 void RenderState::setClock(Clock clock) {
     m_clock = std::move(clock);
     lastFpsUpdate = m_clock();
+    const auto copyLiveSettings = [this] {
+        m_channel->renderingMode = m_model.renderingMode();
+        m_channel->animationRenderScale = m_model.animationRenderScale();
+    };
+    copyLiveSettings();
+    connect(&m_model, &AppModel::renderingModeChanged, this, copyLiveSettings);
+    connect(&m_model, &AppModel::animationRenderScaleChanged, this, copyLiveSettings);
 }
 
 void RenderState::setRandomSource(RandomSource source) {
@@ -213,8 +226,8 @@ void RenderState::performRender(const RenderSnapshot& snapshot,
     if (snapshot.renderCount == channel->renderCount.load()) {
         std::optional<RenderOutcome> outcome;
         try {
-            outcome = renderFrame(snapshot, channel->model->renderingMode(),
-                                  channel->model->animationRenderScale(), channel->sirdsShiftCache);
+            outcome = renderFrame(snapshot, channel->renderingMode.load(),
+                                  channel->animationRenderScale.load(), channel->sirdsShiftCache);
         } catch (const std::exception&) {
             // Out of memory in a pass: no frame, but the scheduler must go on.
         }

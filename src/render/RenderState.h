@@ -21,16 +21,19 @@
 class RenderState;
 
 // The part of a window's render state that a running pass touches from its
-// worker. Shared with the passes, so a pass may outlive its window safely.
+// worker. Shared with the passes, so a pass may outlive its window (and the
+// settings model) safely.
 class RenderChannel {
 public:
-    RenderChannel(RenderState* owner, const AppModel* model);
+    explicit RenderChannel(RenderState* owner);
 
     std::atomic<std::int64_t> renderCount{0};
+    // Live copies of the two settings a pass reads when it runs, kept current
+    // by the owner on the main thread.
+    std::atomic<AppModel::RenderingMode> renderingMode{AppModel::RenderingMode::metal};
+    std::atomic<double> animationRenderScale{1.0};
     // Only one pass runs at a time, so the pass uses it without a lock.
     SIRDSShiftCache sirdsShiftCache;
-    // The settings model lives for the whole process, beyond any window.
-    const AppModel* const model;
 
     // Posts fn to the owner's thread (queued) unless the owner is gone.
     // Returns whether it was posted.

@@ -51,12 +51,14 @@ TEST_F(SchedulerTest, RequestsDuringAPassFoldIntoOneForcedReplay) {
     EXPECT_TRUE(state.pendingRenderRequested);
     EXPECT_TRUE(state.pendingRenderForce);
 
+    model->setAnimationRenderScale(0.5); // read by the pass when it runs
     runPass(0);
     EXPECT_EQ(settleDelays, 1) << "the first request was not forced";
     ASSERT_EQ(passes.size(), 2u) << "finishRender replays the pending request";
     EXPECT_EQ(state.renderCount(), 2);
     EXPECT_FALSE(state.pendingRenderRequested || state.pendingRenderForce);
-    EXPECT_NE(state.leftTexture(), nullptr);
+    ASSERT_NE(state.leftTexture(), nullptr);
+    EXPECT_EQ(state.leftTexture()->width(), 32);
 
     runPass(1);
     EXPECT_EQ(settleDelays, 1) << "the replayed pass is forced";
