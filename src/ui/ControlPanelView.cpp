@@ -91,6 +91,8 @@ ControlPanelView::ControlPanelView(AppModel& model, QWidget* parent)
     scroll->setObjectName(QStringLiteral("controlPanelScroll"));
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
+    // Keyboard focus starts on the first control, not on the scroll area.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setWidget(content);
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);

@@ -1,0 +1,172 @@
+// Starts the real executable under the test's X display and drives it with real
+// key events (xdotool), as a user would.
+#include <QCoreApplication>
+#include <QImage>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+QString run(const QString& program, const QStringList& args, int timeoutMs = 15000) {
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+        return {};
+    }
+    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+}
+
+// Visible top-level windows of the application, in stacking order.
+QStringList appWindows() {
+    const QString out =
+        run(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--class", "lumenweave"});
+    return out.isEmpty() ? QStringList() : out.split('\n');
+}
+
+bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
+    for (int waited = 0; waited < timeoutMs; waited += 100) {
+        if (condition()) {
+            return true;
+        }
+        QThread::msleep(100);
+    }
+    return condition();
+}
+
+QImage screenshot() {
+    QProcess p;
+    p.start(QStringLiteral("import"), {"-window", "root", "png:-"});
+    p.waitForFinished(30000);
+    QImage image;
+    image.loadFromData(p.readAllStandardOutput(), "PNG");
+    return image;
+}
+
+double greyStdDev(const QImage& image, const QRect& area) {
+    double sum = 0, sumSq = 0;
+    int n = 0;
+    for (int y = area.top(); y <= area.bottom(); y += 2) {
+        for (int x = area.left(); x <= area.right(); x += 2) {
+            const double g = qGray(image.pixel(x, y));
+            sum += g;
+            sumSq += g * g;
+            ++n;
+        }
+    }
+    const double mean = sum / n;
+    return std::sqrt(std::max(0.0, sumSq / n - mean * mean));
+}
+
+class Application {
+public:
+    explicit Application(const QString& configHome) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
+        process.setProcessEnvironment(env);
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        process.start(QCoreApplication::applicationDirPath() + "/lumenweave", {});
+    }
+    ~Application() {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished();
+        }
+    }
+    QProcess process;
+};
+
+void key(const QString& window, const QString& keys) {
+    run(QStringLiteral("xdotool"), {"windowfocus", "--sync", window});
+    run(QStringLiteral("xdotool"), {"key", "--clearmodifiers", keys});
+}
+
+} // namespace
+
+TEST(RealApplication, DrawsTheFieldAndKeepsAPanelSettingAcrossRuns) {
+    QTemporaryDir config;
+    ASSERT_TRUE(config.isValid());
+    const QString settingsFile = config.path() + "/Lumenweave/Lumenweave.conf";
+
+    {
+        Application app(config.path());
+        ASSERT_TRUE(app.process.waitForStarted());
+        ASSERT_TRUE(waitFor([] { return appWindows().size() == 1; }, 30000))
+            << "the main window opens";
+        const QString mainWindow = appWindows().first();
+
+        // The field is drawn: the window's middle is far from uniform.
+        const QString geometry =
+            run(QStringLiteral("xdotool"), {"getwindowgeometry", "--shell", mainWindow});
+        QRect area;
+        for (const QString& line : geometry.split('\n')) {
+            const auto kv = line.split('=');
+            if (kv.size() != 2) {
+                continue;
+            }
+            const int v = kv[1].toInt();
+            if (kv[0] == "X")
+                area.moveLeft(v);
+            if (kv[0] == "Y")
+                area.moveTop(v);
+            if (kv[0] == "WIDTH")
+                area.setWidth(v);
+            if (kv[0] == "HEIGHT")
+                area.setHeight(v);
+        }
+        ASSERT_GT(area.width(), 100);
+        const QRect middle = area.adjusted(area.width() / 4, area.height() / 4, -area.width() / 4,
+                                           -area.height() / 4);
+        EXPECT_TRUE(waitFor([&] { return greyStdDev(screenshot(), middle) > 10.0; }, 30000))
+            << "a non-uniform field appears";
+
+        // Ctrl+, opens the panel; its first control is the smallest patch size.
+        // Key events sent while the window is still settling can be lost; the
+        // command is safe to repeat, since it never opens a second panel.
+        bool opened = false;
+        for (int attempt = 0; attempt < 5 && !opened; ++attempt) {
+            key(mainWindow, QStringLiteral("ctrl+comma"));
+            opened = waitFor([] { return appWindows().size() == 2; }, 3000);
+        }
+        ASSERT_TRUE(opened) << "the control panel opens";
+        QString panel;
+        for (const QString& w : appWindows()) {
+            if (w != mainWindow) {
+                panel = w;
+            }
+        }
+        key(panel, QStringLiteral("space"));
+        ASSERT_TRUE(waitFor(
+            [&] {
+                return QSettings(settingsFile, QSettings::IniFormat).value("maxPatchSize") ==
+                       QVariant(QStringLiteral("64"));
+            },
+            10000))
+            << "choosing a size in the panel writes the preferences at once";
+
+        // A second Ctrl+, raises the same panel rather than opening another.
+        key(mainWindow, QStringLiteral("ctrl+comma"));
+        QThread::msleep(500);
+        EXPECT_EQ(appWindows().size(), 2);
+
+        key(mainWindow, QStringLiteral("ctrl+q"));
+        ASSERT_TRUE(app.process.waitForFinished(15000)) << "Ctrl+Q quits";
+        EXPECT_EQ(app.process.exitCode(), 0);
+    }
+
+    {
+        Application app(config.path());
+        ASSERT_TRUE(waitFor([] { return appWindows().size() == 1; }, 30000));
+        // The restored value is written back at start: still the panel's choice.
+        EXPECT_EQ(QSettings(settingsFile, QSettings::IniFormat).value("maxPatchSize").toDouble(),
+                  64.0);
+        key(appWindows().first(), QStringLiteral("ctrl+q"));
+        EXPECT_TRUE(app.process.waitForFinished(15000));
+    }
+}
