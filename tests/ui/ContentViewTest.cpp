@@ -94,6 +94,36 @@ TEST_F(ContentViewReactions, EachTriggerRowRendersOnlyWhenItApplies) {
     EXPECT_EQ(settle(), none);
 }
 
+TEST_F(ContentViewReactions, BlackLevelRowNeedsColourModeAndAStillPicture) {
+    RenderTriggerState before = RenderTriggerState::fromModel(model);
+    RenderTriggerState after = before;
+    after.colorModeBlackLevel = 0.5;
+    view.handleRenderTriggerChange(before, after);
+    EXPECT_EQ(settle(), none); // colour mode off
+    model.setIsColorMode(true);
+    settle();
+    view.handleRenderTriggerChange(before, after);
+    EXPECT_EQ(settle(), forced);
+    view.handleRenderTriggerChange(after, after);
+    EXPECT_EQ(settle(), none);
+}
+
+TEST_F(ContentViewReactions, ViewModeChangeWhilePausedRendersAtOnce) {
+    model.setIsPhaseAnimationEnabled(true);
+    settle();
+    model.setIsStereoscopicMode(true); // ticks will render it
+    EXPECT_EQ(settle(), none);
+    EXPECT_TRUE(state().tiles.animationTileParams.size() > 0);
+
+    // Paused with the illuminant off nothing ticks, so the new mode must render now.
+    model.setIsAnimationPaused(true);
+    settle();
+    model.setIsStereoscopicMode(false);
+    EXPECT_EQ(settle(), forced);
+    model.setIsAutostereogramMode(true);
+    EXPECT_EQ(settle(), forced);
+}
+
 TEST_F(ContentViewReactions, PatchSizeRebuildsTheTileSetAndRenders) {
     const auto cells = state().tiles.animationTileVariantIndices.size();
     model.setMaxPatchSize(64);
@@ -229,11 +259,30 @@ TEST_F(ContentViewReactions, HiddenWindowIsSuspendedAndRendersOnReturn) {
     EXPECT_EQ(view.displayLinkAdapter().link(), nullptr);
     model.setIsColorInverted(true);
     EXPECT_EQ(settle(), none);
+    // A new patch size is not lost meanwhile: the tile set is rebuilt on return.
+    const auto cells = state().tiles.animationTileVariantIndices.size();
+    model.setMaxPatchSize(64);
+    EXPECT_EQ(settle(), none);
 
     view.show();
     QTRY_VERIFY_WITH_TIMEOUT(!state().isLifecycleSuspended, 5000);
     EXPECT_EQ(settle(), forced);
     EXPECT_NE(view.displayLinkAdapter().link(), nullptr);
+    EXPECT_GT(state().tiles.animationTileVariantIndices.size(), cells);
+}
+
+TEST_F(ContentViewReactions, RandomizeWhileHiddenIsKeptForTheReturn) {
+    view.hide();
+    QTRY_VERIFY_WITH_TIMEOUT(state().isLifecycleSuspended, 5000);
+    const auto seed = state().patternSeed;
+    const auto tiles = state().tiles.animationTileParams;
+    model.requestRandomize();
+    EXPECT_EQ(settle(), none);
+    EXPECT_NE(state().patternSeed, seed);
+    view.show();
+    QTRY_VERIFY_WITH_TIMEOUT(!state().isLifecycleSuspended, 5000);
+    EXPECT_EQ(settle(), forced);
+    EXPECT_NE(state().tiles.animationTileParams, tiles);
 }
 
 TEST_F(ContentViewReactions, StatusBarFollowsTheSettingAndTapToggles) {
