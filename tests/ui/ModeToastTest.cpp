@@ -27,16 +27,6 @@ TEST(ModeToastView, LaterMessageReplacesTextAndRestartsTheHide) {
     EXPECT_EQ(toast.opacity(), 0.0);
 }
 
-TEST(ModeToastView, HideDuringFadeInEndsHidden) {
-    QWidget host;
-    ModeToastView toast(&host);
-    host.show();
-    toast.showModeMessage(QStringLiteral("x"));
-    toast.hideModeMessage();
-    EXPECT_FALSE(toast.isHidePending());
-    QTRY_VERIFY_WITH_TIMEOUT(toast.isHidden(), 5000);
-}
-
 TEST(StatusBarView, TapTogglesAndWidthIsBounded) {
     QWidget host;
     host.resize(800, 600);
