@@ -3,9 +3,9 @@
 #include "GpuGeneration.h"
 #include "RenderPass.h"
 
+#include <array>
 #include <cmath>
 #include <gtest/gtest.h>
-#include <numbers>
 
 namespace {
 
@@ -32,25 +32,21 @@ TEST(PassGeometry, RenderScaleShrinksThePassButNotTheTileSet) {
     EXPECT_EQ(passScale(2, std::nan("")), 2.0);
 }
 
-// A generator that paints each set in its own grey (frequency 1, 2, 3 ...) and
-// records what it was asked for; it can be told to fail a set in one eye.
+// Paints set i (frequency i + 1) in red (i + 1) x 50 and records each call;
+// fails set failFrequency - 1, at failPhase only when that is set.
 struct FakeGenerator {
-    struct Call {
-        double frequency, orientation, phase, radiusScale;
-    };
-    std::vector<Call> calls;
-    double failFrequency = -1;
-    double failPhase = -1; // fail only at this phase; -1: at every phase
+    std::vector<std::array<double, 4>> calls; // frequency, orientation, phase, radius scale
+    double failFrequency = -1, failPhase = -1;
 
     PatchGenerator generator() {
-        return [this](bool, bool, double w, double h, double frequency, double orientation,
+        return [this](bool, bool, double w, double, double frequency, double orientation,
                       double phase, double, double, double radiusScale) {
             calls.push_back({frequency, orientation, phase, radiusScale});
             std::optional<RGBAImage> image;
-            if (frequency == failFrequency && (failPhase < 0 || phase == failPhase))
-                return image;
-            image = makeRGBAImage(int(w), int(h));
-            image->fill(QColor(int(frequency) * 50, 0, 0));
+            if (frequency != failFrequency || (failPhase >= 0 && phase != failPhase)) {
+                image = makeRGBAImage(int(w), int(w));
+                image->fill(QColor(int(frequency) * 50, 0, 0));
+            }
             return image;
         };
     }
@@ -59,10 +55,11 @@ struct FakeGenerator {
 class CpuPathTest : public ::testing::Test {
 protected:
     CpuPathTest() {
-        // 64 x 32 at P = 16: four columns, two rows.
-        snap.viewWidth = 64;
+        // Each eye 64 x 32 at P = 16: four columns, two rows.
+        snap.viewWidth = 128;
         snap.viewHeight = 32;
         snap.maxPatchSize = 16;
+        snap.isStereoscopicMode = true;
         snap.tileParams = {{0, 1, 0.32, 1}, {10, 2, 0.32, 1}, {20, 3, 0.32, 1}};
         snap.variantIndices = {0, 1, 2, 0, 1, 2, 0, 1};
         snap.phase = 0.5;
@@ -70,8 +67,7 @@ protected:
     }
     // The red byte at the centre of cell t (row 0 at the bottom).
     static int cellRed(const RGBAImage& image, int t) {
-        const int col = t % 4, row = t / 4;
-        return qRed(image.pixel(col * 16 + 8, image.height() - row * 16 - 8));
+        return qRed(image.pixel((t % 4) * 16 + 8, image.height() - (t / 4) * 16 - 8));
     }
     RenderOutcome render() { return renderFrame(snap, Mode::cpu, 1.0, cache, fake.generator()); }
 
@@ -81,53 +77,40 @@ protected:
 };
 
 TEST_F(CpuPathTest, FailedSetLeavesOnlyItsOwnCellsEmpty) {
-    fake.failFrequency = 2;
-    const RenderOutcome out = render();
-    ASSERT_EQ(out.kind, RenderOutcome::Kind::cpuCanvas);
-    ASSERT_TRUE(out.leftImage);
-    EXPECT_EQ(cellRed(*out.leftImage, 0), 50);
-    EXPECT_EQ(cellRed(*out.leftImage, 2), 150) << "set 2 stays on its own cells";
-    EXPECT_EQ(out.leftImage->pixel(24, 24), 0u) << "cells of the failed set stay transparent";
-}
-
-TEST_F(CpuPathTest, RightEyeNeedsAsManyPatchesAsTheLeft) {
-    snap.isStereoscopicMode = true;
-    snap.viewWidth = 128;   // each eye 64 wide
     fake.failFrequency = 2; // both eyes lose set 1
     RenderOutcome out = render();
-    ASSERT_TRUE(out.rightImage);
-    EXPECT_EQ(cellRed(*out.rightImage, 2), 150);
-
+    ASSERT_TRUE(out.leftImage && out.rightImage);
+    for (const RGBAImage& eye : {*out.leftImage, *out.rightImage}) {
+        EXPECT_EQ(cellRed(eye, 0), 50);
+        EXPECT_EQ(cellRed(eye, 2), 150) << "set 2 stays on its own cells";
+        EXPECT_EQ(eye.pixel(24, 24), 0u) << "cells of the failed set stay transparent";
+    }
     fake.failPhase = 1.5; // only the right eye (phase 0.5 + 1.0) loses it
     out = render();
     EXPECT_TRUE(out.leftImage);
-    EXPECT_FALSE(out.rightImage);
+    EXPECT_FALSE(out.rightImage) << "the right eye made fewer patches";
 
     snap.tileParams.resize(1);
-    snap.variantIndices = {0};
     fake.failFrequency = 1;
     fake.failPhase = -1;
     EXPECT_EQ(render().kind, RenderOutcome::Kind::cpuFailure);
-
     snap.tileParams.clear();
     EXPECT_EQ(renderFrame(snap, Mode::metal, 1.0, cache).kind, RenderOutcome::Kind::none);
 }
 
 TEST_F(CpuPathTest, BreathingAndSpinsReachTheGenerator) {
+    snap.isStereoscopicMode = false;
     snap.breathingPhase = 0.3;
-    snap.breathingPhaseOffsets = {0.0, std::numbers::pi / 2}; // set 2 has no offset
-    snap.spins = {{5, 350}, {99, 10}, {7, 30}};               // cell 99 does not exist
-    const RenderOutcome out = render();
+    snap.breathingPhaseOffsets = {0.0, 1.0};    // set 2 has no offset
+    snap.spins = {{5, 350}, {99, 10}, {7, 30}}; // cell 99 does not exist
+    render();
     ASSERT_EQ(fake.calls.size(), 5u);
-    EXPECT_DOUBLE_EQ(fake.calls[0].radiusScale, 0.96 * (1 + 0.3 * std::sin(0.3)));
-    EXPECT_DOUBLE_EQ(fake.calls[1].radiusScale,
-                     0.96 * (1 + 0.3 * std::sin(0.3 + 1.5707963267948966)));
-    EXPECT_DOUBLE_EQ(fake.calls[2].radiusScale, 0.96 * (1 + 0.3 * std::sin(0.3)));
-    EXPECT_EQ(fake.calls[3].frequency, 3); // cell 5 shows set 2
-    EXPECT_DOUBLE_EQ(fake.calls[3].orientation, 10) << "(350 + 20) wraps to 10";
-    EXPECT_EQ(fake.calls[4].frequency, 2); // cell 7 shows set 1
-    EXPECT_DOUBLE_EQ(fake.calls[4].orientation, 40);
-    EXPECT_TRUE(out.leftImage);
+    EXPECT_DOUBLE_EQ(fake.calls[1][3], 0.96 * (1 + 0.3 * std::sin(1.3)));
+    EXPECT_DOUBLE_EQ(fake.calls[2][3], 0.96 * (1 + 0.3 * std::sin(0.3)));
+    EXPECT_EQ(fake.calls[3][0], 3);    // cell 5 shows set 2
+    EXPECT_EQ(fake.calls[3][1], 10.0); // (350 + 20) wraps
+    EXPECT_EQ(fake.calls[4][0], 2);    // cell 7 shows set 1
+    EXPECT_EQ(fake.calls[4][1], 40.0);
 }
 
 // The same snapshot through the GPU path and the CPU path. Envelopes are kept
