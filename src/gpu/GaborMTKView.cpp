@@ -191,7 +191,6 @@ void GaborMTKView::checkDrawCompletion() {
         return;
     }
     m_coordinator.isDrawInFlight = false;
-    emit drawCompleted();
     if (m_displayPending) {
         m_displayPending = false;
         update();

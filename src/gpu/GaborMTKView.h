@@ -79,8 +79,6 @@ public:
 signals:
     // A frame was encoded.
     void frameDrawn();
-    // The GPU finished the last frame.
-    void drawCompleted();
 
 protected:
     void initializeGL() override;

@@ -51,7 +51,6 @@ public:
     // canvas first appears.
     RenderState& renderState() const { return *m_state; }
     DisplayLinkAdapter& displayLinkAdapter() { return m_displayLinkAdapter; }
-    SystemLoadMonitor& loadMonitor() const { return *m_loadMonitor; }
 
     // ---- operations ----
     void applyWindowResize();
@@ -77,7 +76,6 @@ public:
     GaborMTKView* presenter() const { return m_presenter; }
     StatusBarView* statusBar() const { return m_statusBar; }
     ModeToastView* toast() const { return m_toast; }
-    QWidget* canvas() const { return m_canvas; }
 
 signals:
     // Every render this view asks for, with its force flag.
