@@ -70,13 +70,6 @@ void RenderState::setExecutor(Executor executor) {
 void RenderState::setClock(Clock clock) {
     m_clock = std::move(clock);
     lastFpsUpdate = m_clock();
-    const auto copyLiveSettings = [this] {
-        m_channel->renderingMode = m_model.renderingMode();
-        m_channel->animationRenderScale = m_model.animationRenderScale();
-    };
-    copyLiveSettings();
-    connect(&m_model, &AppModel::renderingModeChanged, this, copyLiveSettings);
-    connect(&m_model, &AppModel::animationRenderScaleChanged, this, copyLiveSettings);
 }
 
 void RenderState::setRandomSource(RandomSource source) {
