@@ -135,6 +135,16 @@ void ContentView::resetRandomSpins() {
 // ---- geometry ----
 
 bool ContentView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_watchedWindow) {
+        const QEvent::Type type = event->type();
+        if (type == QEvent::Show || type == QEvent::Hide || type == QEvent::WindowStateChange) {
+            if (event->spontaneous() && type != QEvent::WindowStateChange)
+                m_windowUnmapped = type == QEvent::Hide;
+            // Judged once the window has settled.
+            QMetaObject::invokeMethod(this, &ContentView::updateLifecycleSuspension,
+                                      Qt::QueuedConnection);
+        }
+    }
     if (watched == m_canvas) {
         switch (event->type()) {
         case QEvent::Show:
@@ -238,21 +248,21 @@ double ContentView::currentBackingScale() const {
 // ---- suspension ----
 
 void ContentView::watchWindow() {
-    QWindow* handle = window()->windowHandle();
-    if (!handle || handle == m_watchedWindow)
+    // The top-level widget, not its platform window: adding the presenter
+    // replaces the platform window.
+    QWidget* top = window();
+    if (top == m_watchedWindow)
         return;
     if (m_watchedWindow)
-        disconnect(m_watchedWindow, nullptr, this, nullptr);
-    m_watchedWindow = handle;
-    // Judged on changes only: at the first appearance the platform window is
-    // still on its way to the screen.
-    connect(handle, &QWindow::visibilityChanged, this, &ContentView::updateLifecycleSuspension);
+        m_watchedWindow->removeEventFilter(this);
+    m_watchedWindow = top;
+    m_windowUnmapped = false;
+    top->installEventFilter(this);
 }
 
 void ContentView::updateLifecycleSuspension() {
-    const QWindow::Visibility visibility =
-        m_watchedWindow ? m_watchedWindow->visibility() : QWindow::Hidden;
-    const bool suspend = visibility == QWindow::Hidden || visibility == QWindow::Minimized;
+    const bool suspend = !m_watchedWindow || !m_watchedWindow->isVisible() ||
+                         m_watchedWindow->isMinimized() || m_windowUnmapped;
     if (suspend == m_state->isLifecycleSuspended)
         return;
     m_state->isLifecycleSuspended = suspend;

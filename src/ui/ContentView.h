@@ -14,8 +14,6 @@
 #include <QWidget>
 #include <memory>
 
-class QWindow;
-
 // The settings whose change calls for a new picture.
 struct RenderTriggerState {
     bool isStereoscopicMode = false;
@@ -132,7 +130,8 @@ private:
     bool m_reactionsQueued = false;
     QTimer m_resizeDebounce;
     bool m_showStatusDetail = false;
-    QPointer<QWindow> m_watchedWindow;
+    QPointer<QWidget> m_watchedWindow;
+    bool m_windowUnmapped = false; // hidden by the window system, e.g. minimized
     // A tile-set rebuild that a setting asked for while the view was suspended.
     bool m_tileSetStale = false;
 };

@@ -219,7 +219,17 @@ TEST_F(ContentViewReactions, RandomizeRendersANewSeedEvenWhenAskedWhileHidden) {
 }
 
 TEST_F(ContentViewReactions, HiddenWindowIsSuspendedAndCatchesUpOnReturn) {
+    // The first presenter replaces the platform window; the watch must survive it.
+    QImage image(4, 4, QImage::Format_RGBA8888_Premultiplied);
+    image.fill(Qt::gray);
+    state().setTextures(uploadImageToTexture(image), nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.presenter()->drawCount() > 0; }, 5000));
     model.setIsPhaseAnimationEnabled(true);
+    settle();
+    view.showMinimized();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return state().isLifecycleSuspended; }, 5000));
+    view.showNormal();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !state().isLifecycleSuspended; }, 5000));
     settle();
     ASSERT_TRUE(suspendedBy(true));
     EXPECT_EQ(link(), nullptr);
