@@ -8,6 +8,7 @@
 #include <QOpenGLVersionFunctionsFactory>
 #include <QThread>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -56,9 +57,12 @@ Shared makeShared() {
     return shared;
 }
 
-// Surfaces belong to the GUI thread. A worker that comes first asks the GUI
-// thread and waits; the GUI thread never waits for a worker here, so a GUI
-// thread that needs the GPU at the same moment simply makes the surface itself.
+// Surfaces belong to the GUI thread on some platforms (a hidden window), so a
+// worker that comes first asks the GUI thread and waits. The GUI thread never
+// waits for a worker here: if it needs the GPU meanwhile it makes the surface
+// itself. A GUI thread that does not answer (blocked, say, joining this very
+// worker) must not hang the process: after a while the worker makes the surface,
+// which works wherever offscreen surfaces are pbuffers (X11, EGL).
 const Shared& shared() {
     static std::mutex mutex;
     static std::condition_variable made;
@@ -77,21 +81,22 @@ const Shared& shared() {
     if (!app) {
         fatal("Metal device not available");
     }
-    if (QThread::currentThread() == app->thread()) {
-        instance = makeShared();
-        if (!instance.surface->isValid()) {
-            fatal("Metal device not available");
+    if (QThread::currentThread() != app->thread()) {
+        if (!requested) {
+            requested = true;
+            QMetaObject::invokeMethod(
+                app, [] { shared(); }, Qt::QueuedConnection);
         }
-        ready.store(true, std::memory_order_release);
-        made.notify_all();
-        return instance;
+        if (made.wait_for(lock, std::chrono::seconds(2), [] { return ready.load(); })) {
+            return instance;
+        }
     }
-    if (!requested) {
-        requested = true;
-        QMetaObject::invokeMethod(
-            app, [] { shared(); }, Qt::QueuedConnection);
+    instance = makeShared();
+    if (!instance.surface->isValid()) {
+        fatal("Metal device not available");
     }
-    made.wait(lock, [] { return ready.load(); });
+    ready.store(true, std::memory_order_release);
+    made.notify_all();
     return instance;
 }
 
