@@ -71,16 +71,6 @@ TEST(PlaceTiles, CopiesTheGridOfComposeCanvasExactly) {
         ASSERT_TRUE(placed && composed);
         EXPECT_EQ(*placed, *composed) << W << "x" << H;
     }
-
-    // A skipped tile keeps what the pooled canvas held (third call: first texture).
-    CanvasTexturePool pool;
-    auto full = readbackTexture(
-        placeTilesGPU(32, 32, textures, {0, 0, 0, 0}, {}, 16, StorageMode::shared, pool));
-    placeTilesGPU(32, 32, textures, {1, 1, 1, 1}, {}, 16, StorageMode::shared, pool);
-    auto partial =
-        readbackTexture(placeTilesGPU(32, 32, textures, {1}, {}, 16, StorageMode::shared, pool));
-    EXPECT_EQ(partial->copy(0, 0, 32, 16), full->copy(0, 0, 32, 16));
-    EXPECT_EQ(partial->copy(0, 16, 16, 16), images[1].copy(0, 0, 16, 16)); // tile 0, bottom left
 }
 
 TEST(RenderCanvas, MatchesComposeCanvasOfTheCpuPatches) {

@@ -8,9 +8,11 @@
 
 namespace gputest {
 
+// Largest byte difference of two images (999 when their sizes differ) and how
+// many bytes differ at all.
 struct ByteDifference {
-    int largest = 0;     // 999 when the sizes differ
-    long long count = 0; // bytes that differ at all
+    int largest = 0;
+    long long count = 0;
     long long total = 0;
 };
 ByteDifference compareBytes(const RGBAImage& a, const RGBAImage& b);
@@ -18,11 +20,10 @@ ByteDifference compareBytes(const RGBAImage& a, const RGBAImage& b);
 // Everything written to standard output while body runs.
 QByteArray captureStdout(const std::function<void()>& body);
 
-// The shader folder built beside the test executable.
 QString builtShaderDirectory();
 
-// A new temporary folder with copies of the named built shaders and the given
-// files; kept until the test run ends.
+// A new temporary folder (kept until the run ends) with copies of the named
+// built shaders and the given files.
 QString shaderFolderWith(const QStringList& copied,
                          const QList<QPair<QString, QByteArray>>& written = {});
 
