@@ -6,6 +6,7 @@
 
 #include <QEvent>
 #include <QGuiApplication>
+#include <QOpenGLWidget>
 #include <QPainter>
 #include <QRandomGenerator>
 #include <QResizeEvent>
@@ -70,6 +71,10 @@ ContentView::ContentView(AppModel& model, QWidget* parent, SystemLoadMonitor* lo
     m_canvas = new CanvasWidget(this);
     m_canvas->installEventFilter(this);
     m_border = new CanvasBorder(m_canvas);
+    // A GL child marks the window for GL content before it is first created;
+    // added to a shown window later, the first presenter would make Qt replace
+    // the platform window (a flash, and the window's activation lost).
+    delete new QOpenGLWidget(m_canvas);
     m_statusBar = new StatusBarView(this);
     m_toast = new ModeToastView(this);
     m_statusBar->raise();
