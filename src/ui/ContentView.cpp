@@ -71,10 +71,11 @@ ContentView::ContentView(AppModel& model, QWidget* parent, SystemLoadMonitor* lo
     m_canvas = new CanvasWidget(this);
     m_canvas->installEventFilter(this);
     m_border = new CanvasBorder(m_canvas);
-    // A GL child marks the window for GL content before it is first created;
-    // added to a shown window later, the first presenter would make Qt replace
-    // the platform window (a flash, and the window's activation lost).
-    delete new QOpenGLWidget(m_canvas);
+    // Qt chooses a window's surface from the GL widgets present when the window
+    // is created; the first presenter, added to a shown window, would otherwise
+    // make it replace the platform window (a flash, and the activation lost).
+    // Hidden, this one never makes a GL context.
+    (new QOpenGLWidget(m_canvas))->hide();
     m_statusBar = new StatusBarView(this);
     m_toast = new ModeToastView(this);
     m_statusBar->raise();

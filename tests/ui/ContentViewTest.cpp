@@ -4,6 +4,7 @@
 
 #include <QSignalSpy>
 #include <QTest>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 namespace {
@@ -219,11 +220,13 @@ TEST_F(ContentViewReactions, RandomizeRendersANewSeedEvenWhenAskedWhileHidden) {
 }
 
 TEST_F(ContentViewReactions, HiddenWindowIsSuspendedAndCatchesUpOnReturn) {
-    // The first presenter replaces the platform window; the watch must survive it.
+    // The first presenter keeps the platform window (no flash, no lost focus).
+    const QPointer<QWindow> platformWindow = view.windowHandle();
     QImage image(4, 4, QImage::Format_RGBA8888_Premultiplied);
     image.fill(Qt::gray);
     state().setTextures(uploadImageToTexture(image), nullptr);
     ASSERT_TRUE(QTest::qWaitFor([&] { return view.presenter()->drawCount() > 0; }, 5000));
+    EXPECT_FALSE(platformWindow.isNull());
     model.setIsPhaseAnimationEnabled(true);
     settle();
     view.showMinimized();
