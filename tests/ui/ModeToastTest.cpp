@@ -1,5 +1,4 @@
 #include "ModeToastView.h"
-#include "StatusBarView.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -25,23 +24,4 @@ TEST(ModeToastView, LaterMessageReplacesTextAndRestartsTheHide) {
     QTRY_VERIFY_WITH_TIMEOUT(toast.modeChangeMessage().isEmpty(), 5000);
     QTRY_VERIFY_WITH_TIMEOUT(toast.isHidden(), 5000);
     EXPECT_EQ(toast.opacity(), 0.0);
-}
-
-TEST(StatusBarView, TapTogglesAndWidthIsBounded) {
-    QWidget host;
-    host.resize(800, 600);
-    StatusBarView bar(&host);
-    host.show();
-    QSignalSpy taps(&bar, &StatusBarView::tapped);
-    bar.setStatus(QStringLiteral(" 60fps"), false);
-    EXPECT_LE(bar.width(), StatusBarView::kShortMaxWidth);
-    QTest::mouseClick(&bar, Qt::LeftButton);
-    EXPECT_EQ(taps.count(), 1);
-
-    bar.setStatus(QString(300, QLatin1Char('x')), false);
-    EXPECT_EQ(bar.width(), StatusBarView::kShortMaxWidth);
-    const int oneLine = bar.height();
-    bar.setStatus(QString(300, QLatin1Char('x')) + QStringLiteral("\na\nb\nc\nd"), true);
-    EXPECT_EQ(bar.width(), StatusBarView::kDetailedMaxWidth);
-    EXPECT_GT(bar.height(), 4 * (oneLine - 2 * StatusBarView::kTextPadding));
 }
