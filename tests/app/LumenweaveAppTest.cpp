@@ -131,3 +131,26 @@ TEST_F(LumenweaveAppTest, RandomizeBeforeTheCanvasAppearsChangesOnlyTheNonce) {
     EXPECT_NE(app.appModel().randomizeNonce(), before);
     EXPECT_EQ(app.contentView()->renderState().patternSeed, seed);
 }
+
+TEST_F(LumenweaveAppTest, SpacePausesFromTheMainWindowOnly) {
+    LumenweaveApp app(memoryModel());
+    app.show();
+    QWidget* main = app.mainWindow();
+    main->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(main));
+
+    // Delivered like a real key press: to the window's focus widget.
+    QTest::keyClick(main->windowHandle(), Qt::Key_Space);
+    EXPECT_TRUE(app.appModel().isAnimationPaused());
+    QTest::keyClick(main->windowHandle(), Qt::Key_Space, Qt::ControlModifier);
+    EXPECT_TRUE(app.appModel().isAnimationPaused()) << "Ctrl+Space is passed on";
+
+    app.showControlPanel();
+    settle();
+    QWidget* panel = app.controlPanelWindow();
+    ASSERT_NE(panel, nullptr);
+    panel->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(panel));
+    QTest::keyClick(panel->windowHandle(), Qt::Key_Space);
+    EXPECT_TRUE(app.appModel().isAnimationPaused()) << "the panel has no pause key";
+}
