@@ -21,21 +21,13 @@ QRgb at(const RGBAImage& image, int x, int y) {
 } // namespace
 
 TEST(Autostereogram, MaxShiftAndConeTable) {
-    EXPECT_EQ(sirdsMaxShift(59), 3);
-    EXPECT_EQ(sirdsMaxShift(60), 3);
-    EXPECT_EQ(sirdsMaxShift(80), 4);
-    EXPECT_EQ(sirdsMaxShift(200), 10);
+    for (auto [w, shift] : {std::pair{59, 3}, {60, 3}, {79, 3}, {200, 10}})
+        EXPECT_EQ(sirdsMaxShift(w), shift) << w;
 
     SIRDSShiftCache cache;
-    const std::vector<int>& table = cache.shiftTable(4, 4, 10);
-    ASSERT_EQ(table.size(), 16u);
     // Apex at (w/2, h/2); d = 0.5 gives depth 0.3; d = 1 and d = 0.71 give none.
-    EXPECT_EQ(table[2 * 4 + 2], 10);
-    EXPECT_EQ(table[2 * 4 + 1], 3);
-    EXPECT_EQ(table[1 * 4 + 2], 3);
-    EXPECT_EQ(table[2 * 4 + 0], 0);
-    EXPECT_EQ(table[1 * 4 + 1], 0);
-    EXPECT_EQ(table[0], 0);
+    EXPECT_EQ(cache.shiftTable(4, 4, 10),
+              (std::vector<int>{0, 0, 0, 0, 0, 0, 3, 0, 0, 3, 10, 3, 0, 0, 3, 0}));
 
     // The same key hands back the stored table untouched; a new key recomputes.
     cache.cachedTable[0] = 99;
@@ -45,20 +37,16 @@ TEST(Autostereogram, MaxShiftAndConeTable) {
     EXPECT_EQ(cache.shiftTable(4, 4, 5)[2 * 4 + 1], 2); // 1.5 rounds away from zero
 }
 
-TEST(Autostereogram, NarrowOutputCopiesTheStrip) {
+TEST(Autostereogram, RowsRepeatTheStripShiftedByTheCone) {
     SIRDSShiftCache cache;
-    const RGBAImage strip = labelledStrip(20, 5);
-    for (int outW : {12, 20}) {
-        const RGBAImage out = *makeAutostereogram(strip, outW, 11, cache);
+    for (int outW : {12, 20}) { // no wider than the strip: a plain copy
+        const RGBAImage out = *makeAutostereogram(labelledStrip(20, 5), outW, 11, cache);
         ASSERT_EQ(out.size(), QSize(outW, 11));
         for (int y = 0; y < 11; ++y)
             for (int x = 0; x < outW; ++x)
                 ASSERT_EQ(at(out, x, y), qRgba(x, y % 5, 7, 255));
     }
-}
 
-TEST(Autostereogram, RepeatsShiftedByTheCone) {
-    SIRDSShiftCache cache;
     const RGBAImage out = *makeAutostereogram(labelledStrip(60, 4), 200, 8, cache);
     EXPECT_EQ(cache.cachedKey, (SIRDSKey{60, 4, 3}));
     // Row 2 crosses the apex: at x = 90 (strip column 30) the shift is 3, so
@@ -69,15 +57,12 @@ TEST(Autostereogram, RepeatsShiftedByTheCone) {
     EXPECT_EQ(at(out, 150, 2), qRgba(36, 2, 7, 255));
     EXPECT_EQ(at(out, 150, 6), qRgba(36, 2, 7, 255));
     EXPECT_EQ(at(out, 150, 0), qRgba(30, 0, 7, 255)); // the cone's edge: plain repeats
-}
 
-TEST(Autostereogram, TinyStripsAndBadSizes) {
-    SIRDSShiftCache cache;
     const RGBAImage strip = labelledStrip(2, 2);
-    const RGBAImage out = *makeAutostereogram(strip, 9, 3, cache);
+    const RGBAImage tiny = *makeAutostereogram(strip, 9, 3, cache);
     // Row 1, x = 3 (strip column 1, shift 3) copies x = 4, not yet written.
-    EXPECT_EQ(at(out, 3, 1), qRgba(128, 128, 128, 128));
-    EXPECT_EQ(at(out, 2, 1), qRgba(0, 1, 7, 255));
+    EXPECT_EQ(at(tiny, 3, 1), qRgba(128, 128, 128, 128));
+    EXPECT_EQ(at(tiny, 2, 1), qRgba(0, 1, 7, 255));
 
     EXPECT_FALSE(makeAutostereogram(strip, 0, 3, cache));
     EXPECT_FALSE(makeAutostereogram(strip, 3, kMaxImageSide + 1, cache));

@@ -10,19 +10,15 @@
 namespace {
 
 using Mode = AppModel::RenderingMode;
+using Kind = RenderOutcome::Kind;
 
-TEST(PassGeometry, RenderScaleShrinksThePassButNotTheTileSet) {
+TEST(PassGeometry, RenderScaleShrinksThePass) {
     auto model = makeMemoryModel();
     RenderState state(*model);
     state.setBackingScaleProvider([] { return 2.0; });
     state.viewSize = QSizeF(800, 600);
     state.prepareAnimationTiles();
-    ASSERT_EQ(state.tiles.animationTileVariantIndices.size(), 130u);
-
-    const RenderSnapshot snap = state.takeSnapshot(true);
-    const CanvasGeometry g = passGeometry(snap, 0.5);
-    EXPECT_EQ(g.canvasW, 800);
-    EXPECT_EQ(g.canvasH, 600);
+    const CanvasGeometry g = passGeometry(state.takeSnapshot(true), 0.5);
     EXPECT_EQ(g.renderW, 800);
     EXPECT_EQ(g.P, 128);
     EXPECT_EQ(g.tileCount(), 35);
@@ -32,131 +28,102 @@ TEST(PassGeometry, RenderScaleShrinksThePassButNotTheTileSet) {
     EXPECT_EQ(passScale(2, std::nan("")), 2.0);
 }
 
-// Paints set i (frequency i + 1) in red (i + 1) x 50 and records each call;
-// fails set failFrequency - 1, at failPhase only when that is set.
-struct FakeGenerator {
-    std::vector<std::array<double, 4>> calls; // frequency, orientation, phase, radius scale
-    double failFrequency = -1, failPhase = -1;
-
-    PatchGenerator generator() {
-        return [this](bool, bool, double w, double, double frequency, double orientation,
-                      double phase, double, double, double radiusScale) {
-            calls.push_back({frequency, orientation, phase, radiusScale});
-            std::optional<RGBAImage> image;
-            if (frequency != failFrequency || (failPhase >= 0 && phase != failPhase)) {
-                image = makeRGBAImage(int(w), int(w));
-                image->fill(QColor(int(frequency) * 50, 0, 0));
-            }
-            return image;
-        };
-    }
-};
-
-class CpuPathTest : public ::testing::Test {
-protected:
-    CpuPathTest() {
-        // Each eye 64 x 32 at P = 16: four columns, two rows.
-        snap.viewWidth = 128;
-        snap.viewHeight = 32;
-        snap.maxPatchSize = 16;
-        snap.isStereoscopicMode = true;
-        snap.tileParams = {{0, 1, 0.32, 1}, {10, 2, 0.32, 1}, {20, 3, 0.32, 1}};
-        snap.variantIndices = {0, 1, 2, 0, 1, 2, 0, 1};
-        snap.phase = 0.5;
-        snap.stereoPhaseOffset = 1.0;
-    }
-    // The red byte at the centre of cell t (row 0 at the bottom).
-    static int cellRed(const RGBAImage& image, int t) {
-        return qRed(image.pixel((t % 4) * 16 + 8, image.height() - (t / 4) * 16 - 8));
-    }
-    RenderOutcome render() { return renderFrame(snap, Mode::cpu, 1.0, cache, fake.generator()); }
-
+// Each eye 64 x 32 at P = 16: four columns, two rows. The generator paints set
+// i (frequency i + 1) in red (i + 1) x 50 and records each call; it fails set
+// failFrequency - 1, at failPhase only when that is set.
+TEST(CpuPath, FailedSetsBreathingAndSpins) {
     RenderSnapshot snap;
+    snap.viewWidth = 128;
+    snap.viewHeight = 32;
+    snap.maxPatchSize = 16;
+    snap.isStereoscopicMode = true;
+    snap.tileParams = {{0, 1, 0.32, 1}, {10, 2, 0.32, 1}, {20, 3, 0.32, 1}};
+    snap.variantIndices = {0, 1, 2, 0, 1, 2, 0, 1};
+    snap.phase = 0.5;
+    snap.stereoPhaseOffset = 1.0;
     SIRDSShiftCache cache;
-    FakeGenerator fake;
-};
+    std::vector<std::array<double, 4>> calls; // frequency, orientation, phase, radius scale
+    double failFrequency = 2, failPhase = -1; // both eyes lose set 1
+    const PatchGenerator generator = [&](bool, bool, double w, double, double frequency,
+                                         double orientation, double phase, double, double,
+                                         double radiusScale) {
+        calls.push_back({frequency, orientation, phase, radiusScale});
+        std::optional<RGBAImage> image;
+        if (frequency != failFrequency || (failPhase >= 0 && phase != failPhase)) {
+            image = makeRGBAImage(int(w), int(w));
+            image->fill(QColor(int(frequency) * 50, 0, 0));
+        }
+        return image;
+    };
+    const auto render = [&] { return renderFrame(snap, Mode::cpu, 1.0, cache, generator); };
 
-TEST_F(CpuPathTest, FailedSetLeavesOnlyItsOwnCellsEmpty) {
-    fake.failFrequency = 2; // both eyes lose set 1
     RenderOutcome out = render();
     ASSERT_TRUE(out.leftImage && out.rightImage);
-    for (const RGBAImage& eye : {*out.leftImage, *out.rightImage}) {
-        EXPECT_EQ(cellRed(eye, 0), 50);
-        EXPECT_EQ(cellRed(eye, 2), 150) << "set 2 stays on its own cells";
+    for (const RGBAImage& eye : {*out.leftImage, *out.rightImage}) { // bottom row: sets 0, 1, 2
+        EXPECT_EQ(qRed(eye.pixel(8, 24)), 50);
         EXPECT_EQ(eye.pixel(24, 24), 0u) << "cells of the failed set stay transparent";
+        EXPECT_EQ(qRed(eye.pixel(40, 24)), 150) << "set 2 stays on its own cells";
     }
-    fake.failPhase = 1.5; // only the right eye (phase 0.5 + 1.0) loses it
+    failPhase = 1.5; // only the right eye (phase 0.5 + 1.0) loses it
     out = render();
     EXPECT_TRUE(out.leftImage);
     EXPECT_FALSE(out.rightImage) << "the right eye made fewer patches";
 
-    snap.tileParams.resize(1);
-    fake.failFrequency = 1;
-    fake.failPhase = -1;
-    EXPECT_EQ(render().kind, RenderOutcome::Kind::cpuFailure);
-    snap.tileParams.clear();
-    EXPECT_EQ(renderFrame(snap, Mode::metal, 1.0, cache).kind, RenderOutcome::Kind::none);
-}
-
-TEST_F(CpuPathTest, BreathingAndSpinsReachTheGenerator) {
+    failFrequency = failPhase = -1;
+    calls.clear();
     snap.isStereoscopicMode = false;
     snap.breathingPhase = 0.3;
     snap.breathingPhaseOffsets = {0.0, 1.0};    // set 2 has no offset
     snap.spins = {{5, 350}, {99, 10}, {7, 30}}; // cell 99 does not exist
     render();
-    ASSERT_EQ(fake.calls.size(), 5u);
-    EXPECT_DOUBLE_EQ(fake.calls[1][3], 0.96 * (1 + 0.3 * std::sin(1.3)));
-    EXPECT_DOUBLE_EQ(fake.calls[2][3], 0.96 * (1 + 0.3 * std::sin(0.3)));
-    EXPECT_EQ(fake.calls[3][0], 3);    // cell 5 shows set 2
-    EXPECT_EQ(fake.calls[3][1], 10.0); // (350 + 20) wraps
-    EXPECT_EQ(fake.calls[4][0], 2);    // cell 7 shows set 1
-    EXPECT_EQ(fake.calls[4][1], 40.0);
+    ASSERT_EQ(calls.size(), 5u);
+    EXPECT_DOUBLE_EQ(calls[1][3], 0.96 * (1 + 0.3 * std::sin(1.3)));
+    EXPECT_DOUBLE_EQ(calls[2][3], 0.96 * (1 + 0.3 * std::sin(0.3)));
+    EXPECT_EQ(calls[3][0], 3);    // cell 5 shows set 2
+    EXPECT_EQ(calls[3][1], 10.0); // (350 + 20) wraps
+    EXPECT_EQ(calls[4][0], 2);    // cell 7 shows set 1
+    EXPECT_EQ(calls[4][1], 40.0);
+
+    snap.tileParams.resize(1);
+    failFrequency = 1;
+    EXPECT_EQ(render().kind, Kind::cpuFailure);
+    snap.tileParams.clear();
+    EXPECT_EQ(renderFrame(snap, Mode::metal, 1.0, cache).kind, Kind::none);
 }
 
-// The same snapshot through the GPU path and the CPU path. Envelopes are kept
-// at or below the largest radius the CPU generator draws (0.96 x m <= 1), where
+// The same state through the GPU path and the CPU path. Envelopes are kept at
+// or below the largest radius the CPU generator draws (0.96 x m <= 1), where
 // the two generators agree.
-class GpuAgreementTest : public ::testing::Test {
-protected:
-    GpuAgreementTest() : model(makeMemoryModel()), state(*model) {
-        state.patternSeed = 7;
-        state.viewSize = QSizeF(150, 70);
-        state.maxPatchSize = 32;
-        state.phase = 0.7;
-        state.breathingPhase = 0.2;
-        state.randomSpinTiles = {{1, 100}, {6, 400}, {12, 20}};
-        prepare();
-    }
-    // Turned orientations, and offsets that keep every envelope small.
-    void prepare() {
+TEST(GpuAgreement, StereoColourSingleAndAutostereogramFrames) {
+    auto model = makeMemoryModel();
+    RenderState state(*model);
+    state.patternSeed = 7;
+    state.viewSize = QSizeF(150, 70);
+    state.maxPatchSize = 32;
+    state.phase = 0.7;
+    state.breathingPhase = 0.2;
+    state.randomSpinTiles = {{1, 100}, {6, 400}, {12, 20}};
+    const auto prepare = [&] { // turned orientations, offsets that keep envelopes small
         state.clearTileSet();
         state.prepareAnimationTiles();
         for (TileParams& p : state.tiles.animationTileParams)
             p.orientation += 37;
         for (std::size_t i = 0; i < state.tiles.breathingPhaseOffsets.size(); ++i)
             state.tiles.breathingPhaseOffsets[i] = 4.0 + 0.1 * double(i % 5);
-    }
-    RenderOutcome render(Mode mode) {
+    };
+    const auto render = [&](Mode mode) {
         return renderFrame(state.takeSnapshot(true), mode, 1.0, state.sirdsShiftCache());
-    }
-    static QImage read(const GpuTextureRef& texture) {
-        std::optional<RGBAImage> image = readbackTexture(texture);
-        return image ? *image : QImage();
-    }
+    };
+    const auto read = [](const GpuTextureRef& t) { return readbackTexture(t).value_or(QImage()); };
 
-    std::unique_ptr<AppModel> model;
-    RenderState state;
-};
-
-TEST_F(GpuAgreementTest, SingleStereoAndColourFramesAgreeWithinOne) {
-    for (int variant = 0; variant < 3; ++variant) {
+    prepare();
+    for (int variant : {1, 2, 0}) { // stereo, colour, single
         SCOPED_TRACE(variant);
         model->setIsStereoscopicMode(variant == 1);
         model->setIsColorMode(variant == 2);
-        const RenderOutcome gpu = render(Mode::metal);
-        const RenderOutcome cpu = render(Mode::cpu);
-        ASSERT_EQ(gpu.kind, RenderOutcome::Kind::gpuCanvas);
-        ASSERT_EQ(cpu.kind, RenderOutcome::Kind::cpuCanvas);
+        const RenderOutcome gpu = render(Mode::metal), cpu = render(Mode::cpu);
+        ASSERT_EQ(gpu.kind, Kind::gpuCanvas);
+        ASSERT_EQ(cpu.kind, Kind::cpuCanvas);
         ASSERT_TRUE(cpu.leftImage);
         EXPECT_EQ(cpu.leftImage->size(), QSize(variant == 1 ? 75 : 150, 70));
         EXPECT_LE(maxChannelDifference(read(gpu.leftTexture), *cpu.leftImage), 1);
@@ -168,22 +135,18 @@ TEST_F(GpuAgreementTest, SingleStereoAndColourFramesAgreeWithinOne) {
                 << "the right eye sees a shifted phase";
         }
     }
-}
 
-TEST_F(GpuAgreementTest, AutostereogramVariantsPlaceTheStripDifferently) {
     model->setIsAutostereogramMode(true);
     model->setSirdsStripColumns(2);
     prepare();
-    const RenderOutcome gpu = render(Mode::metal);
-    const RenderOutcome cpu = render(Mode::cpu);
-    ASSERT_EQ(gpu.kind, RenderOutcome::Kind::gpuAutostereogram);
+    const RenderOutcome gpu = render(Mode::metal), cpu = render(Mode::cpu);
+    ASSERT_EQ(gpu.kind, Kind::gpuAutostereogram);
     ASSERT_TRUE(cpu.leftImage && cpu.sirdsImage);
-    const QImage gpuImage = read(gpu.leftTexture);
     ASSERT_EQ(cpu.leftImage->size(), QSize(64, 70)); // two 32-pixel columns
-    const QRect left(0, 0, 64, 70), centre((150 - 64) / 2, 0, 64, 70);
-    EXPECT_EQ(maxChannelDifference(cpu.sirdsImage->copy(left), *cpu.leftImage), 0)
+    const QImage gpuImage = read(gpu.leftTexture);
+    EXPECT_EQ(maxChannelDifference(cpu.sirdsImage->copy(0, 0, 64, 70), *cpu.leftImage), 0)
         << "the CPU variant starts with the strip at the left edge";
-    EXPECT_LE(maxChannelDifference(gpuImage.copy(centre), *cpu.leftImage), 1)
+    EXPECT_LE(maxChannelDifference(gpuImage.copy((150 - 64) / 2, 0, 64, 70), *cpu.leftImage), 1)
         << "the GPU variant centres it";
     EXPECT_GT(maxChannelDifference(gpuImage, *cpu.sirdsImage), 1);
 }

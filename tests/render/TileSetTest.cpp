@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace {
@@ -14,6 +16,13 @@ TileSet prepared(std::uint64_t seed, int mode = 0, double side = 0, double patch
     TileSet tiles;
     prepareAnimationTiles(tiles, in);
     return tiles;
+}
+
+// canvasW, canvasH, renderW, P, cols, rows; mode 1 is stereo, 2 autostereogram.
+std::array<int, 6> geometry(double w, double h, double scale, double patch, int mode = 0,
+                            int strip = 4) {
+    const CanvasGeometry g = canvasGeometry(w, h, scale, patch, mode == 2, mode == 1, strip);
+    return {g.canvasW, g.canvasH, g.renderW, g.P, g.cols, g.rows};
 }
 
 } // namespace
@@ -47,40 +56,31 @@ TEST(TileSet, GeometryOfTheThreeModes) {
     // 800 x 600 points at 2x, patches of 128: single, stereo pair, 4-column strip.
     const int renderW[3] = {1600, 800, 512}, cols[3] = {13, 7, 4};
     for (int mode = 0; mode < 3; ++mode) {
-        const CanvasGeometry g = canvasGeometry(800, 600, 2, 128, mode == 2, mode == 1, 4);
-        EXPECT_EQ(g.canvasW, 1600);
-        EXPECT_EQ(g.canvasH, 1200);
-        EXPECT_EQ(g.renderW, renderW[mode]);
-        EXPECT_EQ(g.P, 128);
-        EXPECT_EQ(g.cols, cols[mode]);
-        EXPECT_EQ(g.rows, 10);
+        EXPECT_EQ(geometry(800, 600, 2, 128, mode),
+                  (std::array{1600, 1200, renderW[mode], 128, cols[mode], 10}));
         // One set per cell across the whole drawable, in every mode.
         const TileSet tiles = prepared(3, mode);
         EXPECT_EQ(tiles.animationTileParams.size(), 13u);
         EXPECT_EQ(tiles.animationTileVariantIndices.size(), size_t(cols[mode] * 10));
         EXPECT_EQ(tiles.breathingPhaseOffsets.size(), 13u);
     }
-    EXPECT_EQ(canvasGeometry(800, 600, 2, 128, true, false, 99).renderW, 6 * 128);
-    EXPECT_EQ(canvasGeometry(0, 0, 2, 128, false, false, 3).tileCount(), 1);
-    EXPECT_EQ(canvasGeometry(0, 0, 2, 128, false, false, 3).P, 16);
-    EXPECT_EQ(canvasGeometry(300, 50, 1, 500, false, false, 3).P, 50);
-    EXPECT_EQ(canvasGeometry(300, 50, 1, 33.9, false, false, 3).P, 33);
-    EXPECT_EQ(canvasGeometry(100.5, 20, 1, 128, false, false, 3).canvasW, 101);
+    EXPECT_EQ(geometry(800, 600, 2, 128, 2, 99)[2], 6 * 128);
+    EXPECT_EQ(geometry(0, 0, 2, 128), (std::array{1, 1, 1, 16, 1, 1}));
+    EXPECT_EQ(geometry(300, 50, 1, 500)[3], 50);
+    EXPECT_EQ(geometry(300, 50, 1, 33.9)[3], 33);
+    EXPECT_EQ(geometry(100.5, 20, 1, 128)[0], 101);
 }
 
 TEST(TileSet, AbsurdInputsStayBounded) {
     for (double v : {1e308, -1e308, double(INFINITY), double(NAN)})
         for (double scale : {2.0, 0.0, 1e308, double(NAN)})
-            for (int mode = 0; mode < 3; ++mode) {
-                const CanvasGeometry a = canvasGeometry(v, v, scale, 128, mode == 2, mode == 1, 4);
-                const CanvasGeometry b =
-                    canvasGeometry(800, 600, scale, v, mode == 2, mode == 1, 4);
-                for (const CanvasGeometry& g : {a, b}) {
-                    ASSERT_TRUE(g.canvasW >= 1 && g.canvasH >= 1 && g.renderW >= 1);
-                    ASSERT_TRUE(std::max({g.canvasW, g.canvasH, g.renderW, g.P}) <= kMaxImageSide);
-                    ASSERT_TRUE(g.P >= 16 && g.cols >= 1 && g.rows >= 1);
+            for (int mode = 0; mode < 3; ++mode)
+                for (const auto& g :
+                     {geometry(v, v, scale, 128, mode), geometry(800, 600, scale, v, mode)}) {
+                    ASSERT_GE(std::ranges::min(g), 1);
+                    ASSERT_LE(std::ranges::max(g), kMaxImageSide);
+                    ASSERT_GE(g[3], 16);
                 }
-            }
     const TileSet huge = prepared(5, 0, 1e308, -1e308); // smallest cells, largest canvas
     EXPECT_EQ(huge.animationTileParams.size(), size_t(kMaxImageSide / 16));
     EXPECT_EQ(huge.animationTileVariantIndices.size(),
