@@ -1,30 +1,137 @@
 #pragma once
 
-#include "RGBAImage.h"
+#include "Canvas.h"
+#include "GpuAutostereogram.h"
+#include "GpuGeneration.h"
+#include "PatchSynthesis.h"
 
-#include <QByteArray>
-#include <QStringList>
-#include <functional>
+#include <QCoreApplication>
+#include <gtest/gtest.h>
 
 namespace gputest {
 
-// Largest byte difference of two images (999 when their sizes differ) and how
-// many bytes differ at all.
+// Largest byte difference of two images (999 when their sizes differ), and how
+// many of how many bytes differ at all.
 struct ByteDifference {
     int largest = 0;
-    long long count = 0;
-    long long total = 0;
+    long long count = 0, total = 0;
 };
-ByteDifference compareBytes(const RGBAImage& a, const RGBAImage& b);
+inline ByteDifference compareBytes(const RGBAImage& a, const RGBAImage& b) {
+    if (a.size() != b.size() || a.format() != b.format())
+        return {999};
+    ByteDifference d;
+    for (int y = 0; y < a.height(); ++y)
+        for (int i = 0; i < 4 * a.width(); ++i, ++d.total) {
+            const int diff = std::abs(int(a.constScanLine(y)[i]) - int(b.constScanLine(y)[i]));
+            d.largest = std::max(d.largest, diff);
+            d.count += diff ? 1 : 0;
+        }
+    return d;
+}
 
-// Everything written to standard output while body runs.
-QByteArray captureStdout(const std::function<void()>& body);
+// A w x h image whose pixels tell the label, the column and the row apart.
+inline RGBAImage pattern(int w, int h, int label = 0) {
+    RGBAImage image = *makeRGBAImage(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            image.setPixelColor(
+                x, y, QColor((label * 40 + x * 37 + y * 11) % 256, x * 7 % 256, y * 29 % 256));
+    return image;
+}
 
-QString builtShaderDirectory();
+// Both ring textures cleared to transparent black, as the CPU canvas starts.
+inline void clearRing(CanvasTexturePool& pool, int W, int H) {
+    const std::vector<GpuTextureRef> blank = {uploadImageToTexture(makeRGBAImage(W, H))};
+    for (int i = 0; i < 2; ++i)
+        placeTilesGPU(W, H, blank, {0}, {}, std::max(W, H), StorageMode::shared, pool);
+}
 
-// A new temporary folder (kept until the run ends) with copies of the named
-// built shaders and the given files.
-QString shaderFolderWith(const QStringList& copied,
-                         const QList<QPair<QString, QByteArray>>& written = {});
+// The canvas renderCanvasGPU should make, from CPU patches: each variant at its
+// own orientation, each spinning tile as (variant, orientation); tinted when
+// hues are given.
+inline std::optional<RGBAImage> cpuCanvas(const std::vector<TileParams>& variants,
+                                          const std::vector<int>& indices,
+                                          const std::map<int, std::pair<int, double>>& spins, int P,
+                                          double W, double H, double phase,
+                                          const std::vector<double>& scales,
+                                          const std::vector<double>& hues = {}, double black = 0) {
+    auto patch = [&](int v, double orientation) {
+        const TileParams& t = variants[std::size_t(v)];
+        const RGBAImage plain = *synthesizePatchCPU(P, P, t.frequency, orientation, phase, t.sigma,
+                                                    t.contrast, scales[std::size_t(v)] * 0.96);
+        return hues.empty() ? plain : tintPatch(plain, hues[std::size_t(v)], black);
+    };
+    std::vector<RGBAImage> patches;
+    for (std::size_t v = 0; v < variants.size(); ++v)
+        patches.push_back(patch(int(v), variants[v].orientation));
+    std::map<int, RGBAImage> overrides;
+    for (const auto& [tile, spin] : spins)
+        overrides.emplace(tile, patch(spin.first, spin.second));
+    return composeCanvas(W, H, P, patches, indices, overrides);
+}
+
+// The checks below run here on the kernels and, in a process without them
+// (GpuProcessTest), on the CPU routes.
+
+// renderCanvasGPU, plain and tinted, on 4 x 3 tiles of 24 with a partial top row
+// and right column: tile 9's variant is out of range, tile 4 spins twice (the
+// last wins), tiles 99 and 9 cannot spin. Kernels may be one off (two when
+// tinted); the CPU route is exact.
+inline void expectCanvasesMatchCpuPatches(bool kernels) {
+    const std::vector<TileParams> variants = {
+        {0, 3, 0.3, 1}, {45, 2, 0.5, 0.8}, {100, 4, 0.2, 0.6}};
+    const std::vector<double> scales = {1.0, 1.04, 0.9}, hues = {0.1, 0.5, 0.8};
+    const std::vector<int> indices = {2, 0, 1, 1, 2, 0, 0, 2, 1, 5, 0, 1};
+    CanvasTexturePool pool;
+    clearRing(pool, 90, 60);
+    for (const bool tinted : {false, true}) {
+        const RenderCanvasResult result = renderCanvasGPU(
+            variants, indices, {{4, 200}, {1, -30}, {4, 400}, {99, 10}, {9, 10}}, 24, scales, hues,
+            tinted, 90, 60, 2.2, 0.85, 0.3, StorageMode::shared, pool);
+        EXPECT_EQ(result.gpuGeneratedCount, kernels ? 6 : 0);
+        EXPECT_EQ(result.cpuFallbackCount, kernels ? 0 : 6);
+        auto expected = cpuCanvas(variants, indices, {{4, {2, 140}}, {1, {0, -30}}}, 24, 90, 60,
+                                  2.2, scales, tinted ? hues : std::vector<double>(), 0.3);
+        auto actual = readbackTexture(result.texture);
+        ASSERT_TRUE(actual && expected);
+        EXPECT_LE(compareBytes(*actual, *expected).largest, kernels ? 1 + tinted : 0) << tinted;
+    }
+    const RenderCanvasResult none = renderCanvasGPU({}, {0, 0}, {{0, 5}}, 16, {}, {}, false, 32, 32,
+                                                    0, 0.85, 0, StorageMode::shared, pool);
+    EXPECT_TRUE(!none.texture && none.gpuGeneratedCount == 0 && none.cpuFallbackCount == 0);
+}
+
+// The centred autostereogram equals expandRowCentred over a 0x80-filled picture:
+// equal, narrower, odd and even margins; no, several and too many columns; a
+// strip narrower than the shift, whose unwritten pixels stay 0x80.
+inline void expectCentredAutostereograms() {
+    for (const auto& [stripW, stripH] : {std::pair{36, 20}, {2, 5}}) {
+        const RGBAImage strip = pattern(stripW, stripH);
+        const GpuTextureRef texture = uploadImageToTexture(strip);
+        for (const int outW : {stripW, 30, 97, 98, 200})
+            for (const int columns : {0, 3, 50}) {
+                const int cell = std::max(stripW / std::max(columns, 1), 1);
+                const int offset = outW < stripW ? 0 : (outW - stripW) / 2;
+                const std::vector<int> table =
+                    SIRDSShiftCache().shiftTable(cell, cell, sirdsMaxShift(stripW));
+                RGBAImage expected = *makeRGBAImage(outW, 45);
+                expected.fill(0x80808080u);
+                for (int y = 0; y < 45; ++y)
+                    expandRowCentred(y, reinterpret_cast<const std::uint32_t*>(strip.constBits()),
+                                     reinterpret_cast<std::uint32_t*>(expected.bits()), table, cell,
+                                     offset, std::min(offset + stripW, outW), stripW, stripH, outW);
+                SIRDSShiftCache cache;
+                auto actual =
+                    readbackTexture(makeAutostereogramGPU(texture, outW, 45, columns, cache));
+                ASSERT_TRUE(actual);
+                EXPECT_EQ(*actual, expected) << stripW << " " << outW << " " << columns;
+            }
+    }
+}
+
+// The shaders built beside this executable.
+inline QString builtShaderDirectory() {
+    return QCoreApplication::applicationDirPath() + "/shaders";
+}
 
 } // namespace gputest

@@ -2,81 +2,61 @@
 #include "GpuGeneration.h"
 #include "GpuTestSupport.h"
 
+#include <QFile>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions_4_3_Core>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <thread>
 
 namespace {
 
 const QByteArray kLinePrefix = "[Metal] シェーダーコンパイルエラー: ";
-const QByteArray kBrokenShader = "#version 430 core\nvoid main() { undefinedCall(); }\n";
-
-struct LibraryCase {
-    const char* what;
-    QStringList copied;
-    QString broken; // written with a compile error
-    int lines;      // console lines expected
-    bool compute, sirds, blit, filter;
-};
 
 TEST(MetalManager, BuildsWhatTheLibraryHoldsAndReportsTheFirstFailureOnce) {
     const QStringList all = {"gaborKernel.comp", "sirdsExpand.comp", "blitVertex.vert",
                              "blitFragment.frag", "gaborPatch.frag"};
-    auto allBut = [&](const QString& name) {
-        QStringList files = all;
-        files.removeAll(name);
-        return files;
-    };
-    const LibraryCase cases[] = {
-        {"complete", all, "", 0, true, true, true, true},
-        {"broken patch kernel", allBut("gaborKernel.comp"), "gaborKernel.comp", 1, false, false,
-         false, true},
-        {"broken autostereogram", allBut("sirdsExpand.comp"), "sirdsExpand.comp", 1, true, false,
-         false, true},
-        {"broken blit", allBut("blitFragment.frag"), "blitFragment.frag", 1, true, true, false,
-         true},
-        {"blit only", {"blitVertex.vert", "blitFragment.frag"}, "", 0, false, false, true, false},
-        {"half a blit", allBut("blitVertex.vert"), "", 0, true, true, false, true},
-        {"broken filter", allBut("gaborPatch.frag"), "gaborPatch.frag", 0, true, true, true, false},
-        {"empty folder", {}, "", 0, false, false, false, false},
-    };
-    for (const LibraryCase& c : cases) {
-        QList<QPair<QString, QByteArray>> written;
-        if (!c.broken.isEmpty()) {
-            written.append({c.broken, kBrokenShader});
+    // (files, console lines, built). Per file of all: c copied, b written with a
+    // compile error, - absent. Built: 1 patch kernel, 2 autostereogram, 4 blit, 8 filter.
+    const std::tuple<const char*, int, int> cases[] = {
+        {"ccccc", 0, 15}, {"bcccc", 1, 8},         {"cbccc", 1, 1 | 8},     {"cccbc", 1, 1 | 2 | 8},
+        {"--cc-", 0, 4},  {"cc-cc", 0, 1 | 2 | 8}, {"ccccb", 0, 1 | 2 | 4}, {"-----", 0, 0}};
+    for (const auto& [files, lines, built] : cases) {
+        QTemporaryDir dir;
+        for (int i = 0; i < all.size(); ++i) {
+            QFile file(dir.filePath(all[i]));
+            if (files[i] == 'c')
+                QFile::copy(gputest::builtShaderDirectory() + "/" + all[i], file.fileName());
+            else if (files[i] == 'b' && file.open(QIODevice::WriteOnly))
+                file.write("#version 430 core\nvoid main() { undefinedCall(); }\n");
         }
-        const QString dir = gputest::shaderFolderWith(c.copied, written);
-        std::unique_ptr<MetalManager> manager;
-        const QByteArray out = gputest::captureStdout([&] {
-            manager = std::make_unique<MetalManager>(dir);
-            manager->patchFilterProgram(); // built later, silently
-        });
-        const QList<QByteArray> lines = out.split('\n').mid(0, out.count('\n'));
-        ASSERT_EQ(lines.size(), c.lines) << c.what << ": " << out.toStdString();
-        for (const QByteArray& line : lines) {
-            EXPECT_TRUE(line.startsWith(kLinePrefix) && line.size() > kLinePrefix.size()) << c.what;
-        }
-        EXPECT_EQ(manager->computePipelineState() != 0, c.compute) << c.what;
-        EXPECT_EQ(manager->sirdsPipelineState() != 0, c.sirds) << c.what;
-        EXPECT_EQ(manager->blitRenderPipeline() != 0, c.blit) << c.what;
-        EXPECT_EQ(manager->patchFilterProgram() != 0, c.filter) << c.what;
+        testing::internal::CaptureStdout();
+        const MetalManager manager(dir.path());
+        manager.patchFilterProgram(); // built later, silently
+        const QByteArray out = QByteArray::fromStdString(testing::internal::GetCapturedStdout());
+        EXPECT_EQ(out.count('\n'), lines) << files << ": " << out.toStdString();
+        EXPECT_EQ(out.startsWith(kLinePrefix) && out.size() > kLinePrefix.size() + 1, lines > 0)
+            << files;
+        const unsigned int states[] = {manager.computePipelineState(), manager.sirdsPipelineState(),
+                                       manager.blitRenderPipeline(), manager.patchFilterProgram()};
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(states[i] != 0, bool(built >> i & 1)) << files << ", part " << i;
     }
 }
 
 TEST(MetalManager, MissingFolderIsAMissingLibrary) {
-    std::unique_ptr<MetalManager> manager;
-    const QByteArray out = gputest::captureStdout(
-        [&] { manager = std::make_unique<MetalManager>("/nonexistent/lumenweave/shaders"); });
-    EXPECT_EQ(out, kLinePrefix + "default.metallib のロードに失敗しました\n");
-    EXPECT_EQ(manager->computePipelineState() + manager->sirdsPipelineState() +
-                  manager->blitRenderPipeline() + manager->patchFilterProgram(),
+    testing::internal::CaptureStdout();
+    const MetalManager manager("/nonexistent/lumenweave/shaders");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              (kLinePrefix + "default.metallib のロードに失敗しました\n").toStdString());
+    EXPECT_EQ(manager.computePipelineState() + manager.sirdsPipelineState() +
+                  manager.blitRenderPipeline() + manager.patchFilterProgram(),
               0u);
     EXPECT_EQ(&MetalManager::shared(), &MetalManager::shared());
 }
 
-TEST(GpuContext, WorkPutsBackTheCallersContext) {
+TEST(GpuContext, WorkPutsBackTheCallersContextAndTexturesCrossThreads) {
     // A widget's context (any context of the share group) current on this thread.
     QOffscreenSurface surface;
     surface.setFormat(QOpenGLContext::globalShareContext()->format());
@@ -87,21 +67,15 @@ TEST(GpuContext, WorkPutsBackTheCallersContext) {
     ASSERT_TRUE(generatePatchGPU(16, 16, 2, 0, 0, 0.3, 1, 0.96));
     EXPECT_EQ(QOpenGLContext::currentContext(), &foreign);
     foreign.doneCurrent();
-}
 
-TEST(GpuContext, TexturesMadeOnAWorkerAreUsableHereAndDeletableAnywhere) {
-    GpuTextureRef fromWorker;
-    std::thread([&] {
-        auto image = makeRGBAImage(8, 4);
-        image->fill(QColor(10, 20, 30, 255));
-        fromWorker = uploadImageToTexture(image);
-    }).join();
-    ASSERT_TRUE(fromWorker);
-    EXPECT_EQ(readbackTexture(fromWorker)->pixelColor(7, 3), QColor(10, 20, 30, 255));
-
-    // The last reference goes on a thread that never used the GPU.
-    const unsigned int name = fromWorker->name();
-    std::thread([texture = std::move(fromWorker)]() mutable { texture.reset(); }).join();
+    // Made on a worker, usable here; the last reference goes on a thread that
+    // never used the GPU.
+    GpuTextureRef texture;
+    std::thread([&] { texture = uploadImageToTexture(gputest::pattern(8, 4)); }).join();
+    ASSERT_TRUE(texture);
+    EXPECT_EQ(*readbackTexture(texture), gputest::pattern(8, 4));
+    const unsigned int name = texture->name();
+    std::thread([texture = std::move(texture)]() mutable { texture.reset(); }).join();
     EXPECT_FALSE(MetalManager::shared().makeCurrent().glIsTexture(name));
 }
 
