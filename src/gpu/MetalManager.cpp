@@ -43,8 +43,24 @@ std::optional<QByteArray> readSource(const QDir& dir, const ShaderSource& stage)
     return file.readAll();
 }
 
-QString oneLine(const QByteArray& log) {
-    return QString::fromUtf8(log).simplified();
+// The driver's log of a failed compile (a shader) or link (a program), as one
+// line. The log ends with a NUL that must not reach the console.
+BuildError buildError(QOpenGLFunctions_4_3_Core& gl, GLuint object, bool isProgram) {
+    GLint length = 0;
+    if (isProgram)
+        gl.glGetProgramiv(object, GL_INFO_LOG_LENGTH, &length);
+    else
+        gl.glGetShaderiv(object, GL_INFO_LOG_LENGTH, &length);
+    QByteArray log(std::max(length, 1), '\0');
+    if (isProgram)
+        gl.glGetProgramInfoLog(object, length, nullptr, log.data());
+    else
+        gl.glGetShaderInfoLog(object, length, nullptr, log.data());
+    log.truncate(qstrnlen(log.constData(), log.size()));
+    const QString text = QString::fromUtf8(log).simplified();
+    if (text.isEmpty())
+        return {isProgram ? QStringLiteral("link failed") : QStringLiteral("compile failed")};
+    return {text};
 }
 
 // Compiles and links the given stages. A missing file gives 0 without error (an
@@ -77,12 +93,7 @@ GLuint buildProgram(QOpenGLFunctions_4_3_Core& gl, const QDir& dir,
         GLint ok = GL_FALSE;
         gl.glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
         if (!ok) {
-            GLint logLength = 0;
-            gl.glGetShaderiv(shader, GL_INFO_LOG_LENGTH, &logLength);
-            QByteArray log(std::max(logLength, 1), '\0');
-            gl.glGetShaderInfoLog(shader, logLength, nullptr, log.data());
-            QString text = oneLine(log);
-            error = BuildError{text.isEmpty() ? QStringLiteral("compile failed") : text};
+            error = buildError(gl, shader, false);
             cleanUp();
             gl.glDeleteProgram(program);
             return 0;
@@ -94,12 +105,7 @@ GLuint buildProgram(QOpenGLFunctions_4_3_Core& gl, const QDir& dir,
     GLint linked = GL_FALSE;
     gl.glGetProgramiv(program, GL_LINK_STATUS, &linked);
     if (!linked) {
-        GLint logLength = 0;
-        gl.glGetProgramiv(program, GL_INFO_LOG_LENGTH, &logLength);
-        QByteArray log(std::max(logLength, 1), '\0');
-        gl.glGetProgramInfoLog(program, logLength, nullptr, log.data());
-        QString text = oneLine(log);
-        error = BuildError{text.isEmpty() ? QStringLiteral("link failed") : text};
+        error = buildError(gl, program, true);
         gl.glDeleteProgram(program);
         return 0;
     }

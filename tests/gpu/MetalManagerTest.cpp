@@ -38,6 +38,7 @@ TEST(MetalManager, BuildsWhatTheLibraryHoldsAndReportsTheFirstFailureOnce) {
         EXPECT_EQ(out.count('\n'), lines) << files << ": " << out.toStdString();
         EXPECT_EQ(out.startsWith(kLinePrefix) && out.size() > kLinePrefix.size() + 1, lines > 0)
             << files;
+        EXPECT_FALSE(out.contains('\0')) << files << ": the driver's log is text";
         const unsigned int states[] = {manager.computePipelineState(), manager.sirdsPipelineState(),
                                        manager.blitRenderPipeline(), manager.patchFilterProgram()};
         for (int i = 0; i < 4; ++i)
