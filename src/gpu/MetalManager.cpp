@@ -127,7 +127,6 @@ struct MetalManager::Impl {
     GLuint computePipeline = 0;
     GLuint sirdsPipeline = 0;
     GLuint blitPipeline = 0;
-    int maxThreadsPerGroup = 1;
 
     mutable std::once_flag patchFilterOnce;
     mutable GLuint patchFilter = 0;
@@ -154,10 +153,6 @@ MetalManager::MetalManager(const QString& shaderDirectory) : d(std::make_unique<
     d->directory = shaderDirectory;
     gpucontext::ScopedThreadContext scope;
     QOpenGLFunctions_4_3_Core& gl = scope.gl();
-
-    GLint invocations = 1;
-    gl.glGetIntegerv(GL_MAX_COMPUTE_WORK_GROUP_INVOCATIONS, &invocations);
-    d->maxThreadsPerGroup = std::max(invocations, 1);
 
     // One unit: the first error ends it and is reported; what was built stays.
     const QDir dir(shaderDirectory);
@@ -205,9 +200,6 @@ unsigned int MetalManager::sirdsPipelineState() const {
 }
 unsigned int MetalManager::blitRenderPipeline() const {
     return d->blitPipeline;
-}
-int MetalManager::maxTotalThreadsPerThreadgroup() const {
-    return d->maxThreadsPerGroup;
 }
 
 unsigned int MetalManager::patchFilterProgram() const {

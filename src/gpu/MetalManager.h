@@ -33,7 +33,6 @@ public:
     unsigned int sirdsPipelineState() const;   // "sirdsExpand"
     unsigned int blitRenderPipeline() const;   // "blitVertex" + "blitFragment"
     unsigned int patchFilterProgram() const;   // "gaborPatch" (image-filter generator)
-    int maxTotalThreadsPerThreadgroup() const;
 
 private:
     struct Impl;
