@@ -80,9 +80,10 @@ void LumenweaveApp::show() {
 }
 
 void LumenweaveApp::showControlPanel() {
-    // A panel opened a moment ago has not reported its window yet; it is the panel.
+    // A panel opened a moment ago has not reported its window yet; it is the
+    // newest panel, even when an earlier, closed one has reported.
     QWidget* window =
-        m_controlPanelWindow ? m_controlPanelWindow.data() : m_pendingPanelWindow.data();
+        m_pendingPanelWindow ? m_pendingPanelWindow.data() : m_controlPanelWindow.data();
     if (!window) {
         openControlPanelWindow();
         return;

