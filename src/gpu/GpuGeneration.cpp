@@ -28,6 +28,21 @@ struct PatchKernelParams {
     float inversionFlag = 0; // inversion belongs to the presenter
 };
 
+// A grey W x H patch of one parameter set, at the set's orientation, centred,
+// with envelope radius radius in pixels.
+PatchKernelParams patchParams(const TileParams& tile, double phase, int W, int H, double radius) {
+    PatchKernelParams params;
+    params.frequency = float(tile.frequency);
+    params.orientation = float(tile.orientation);
+    params.phase = float(phase);
+    params.sigma = float(tile.sigma);
+    params.contrast = float(tile.contrast);
+    params.centreX = float(W / 2.0);
+    params.centreY = float(H / 2.0);
+    params.radius = float(radius);
+    return params;
+}
+
 // Binds the texture to image unit 0 and dispatches "gaborKernel" over it; the
 // program must be in use. Nothing waits here.
 void encodePatch(QOpenGLFunctions_4_3_Core& gl, const GpuTexture& texture,
@@ -148,15 +163,8 @@ std::optional<RGBAImage> generatePatchGPU(double width, double height, double fr
     if (!texture) {
         return std::nullopt;
     }
-    PatchKernelParams params;
-    params.frequency = float(frequency);
-    params.orientation = float(orientation);
-    params.phase = float(phase);
-    params.sigma = float(sigma);
-    params.contrast = float(contrast);
-    params.centreX = float(W / 2.0);
-    params.centreY = float(H / 2.0);
-    params.radius = float(radiusScale * std::min(W, H) / 2.0);
+    const PatchKernelParams params = patchParams({orientation, frequency, sigma, contrast}, phase,
+                                                 W, H, radiusScale * std::min(W, H) / 2.0);
     {
         std::lock_guard<std::mutex> guard(gpucontext::programLock());
         gl.glUseProgram(program);
@@ -232,21 +240,13 @@ renderCanvasGPU(const std::vector<TileParams>& variants, const std::vector<int>&
     std::size_t slotCount = 0;
     // Variants the kernel cannot make always count as CPU fallbacks; spin tiles
     // only when a CPU patch took their place (otherwise the tile keeps its variant).
-    auto makePatch = [&](const TileParams& tile, double orientation, std::size_t v, bool isSpin) {
+    auto makePatch = [&](const TileParams& tile, std::size_t v, bool isSpin) {
         const double radiusFactor = v < radiusScales.size() ? radiusScales[v] * 0.96 : 0.96;
         const double hue = colorMode && v < hues.size() ? hues[v] : 0.0;
         const double tintSaturation = colorMode ? saturation : 0.0;
         GpuTextureRef texture = scratchPatch(slotCount++, P);
         if (program && texture) {
-            PatchKernelParams params;
-            params.frequency = float(tile.frequency);
-            params.orientation = float(orientation);
-            params.phase = float(phase);
-            params.sigma = float(tile.sigma);
-            params.contrast = float(tile.contrast);
-            params.centreX = float(P / 2.0);
-            params.centreY = float(P / 2.0);
-            params.radius = float(radiusFactor * P / 2.0);
+            PatchKernelParams params = patchParams(tile, phase, P, P, radiusFactor * P / 2.0);
             params.hue = float(hue);
             params.tintSaturation = float(tintSaturation);
             params.blackLevel = float(colorModeBlackLevel);
@@ -261,7 +261,7 @@ renderCanvasGPU(const std::vector<TileParams>& variants, const std::vector<int>&
             return texture;
         }
         std::optional<RGBAImage> patch = synthesizePatchCPU(
-            P, P, tile.frequency, orientation, phase, tile.sigma, tile.contrast, radiusFactor);
+            P, P, tile.frequency, tile.orientation, phase, tile.sigma, tile.contrast, radiusFactor);
         if (patch && tintSaturation > 0) {
             patch = tintPatch(*patch, hue, colorModeBlackLevel);
         }
@@ -277,7 +277,7 @@ renderCanvasGPU(const std::vector<TileParams>& variants, const std::vector<int>&
     std::vector<GpuTextureRef> patches;
     patches.reserve(variants.size());
     for (std::size_t i = 0; i < variants.size(); ++i) {
-        patches.push_back(makePatch(variants[i], variants[i].orientation, i, false));
+        patches.push_back(makePatch(variants[i], i, false));
     }
     if (std::none_of(patches.begin(), patches.end(), [](const auto& p) { return bool(p); })) {
         if (program) {
@@ -295,9 +295,9 @@ renderCanvasGPU(const std::vector<TileParams>& variants, const std::vector<int>&
         if (v < 0 || v >= (int)variants.size()) {
             continue;
         }
-        const TileParams& tile = variants[std::size_t(v)];
-        const double orientation = std::fmod(spin.rotDeg + tile.orientation, 360.0);
-        if (GpuTextureRef texture = makePatch(tile, orientation, std::size_t(v), true)) {
+        TileParams turned = variants[std::size_t(v)];
+        turned.orientation = std::fmod(spin.rotDeg + turned.orientation, 360.0);
+        if (GpuTextureRef texture = makePatch(turned, std::size_t(v), true)) {
             overrides[spin.tileIdx] = std::move(texture);
         }
     }
