@@ -101,6 +101,7 @@ TEST_F(Presenter, DrawsOnlyOnChangeAndPicksUpATextureArrivingMidFrame) {
     bool handedOver = false;
     QObject::connect(&view, &GaborMTKView::frameDrawn, &view, [&] {
         if (!std::exchange(handedOver, true)) {
+            EXPECT_EQ(view.drawCount(), draws + 1);
             EXPECT_TRUE(view.coordinator().isDrawInFlight);
             view.updateView(second);
             EXPECT_TRUE(view.isDisplayPending());
@@ -108,8 +109,8 @@ TEST_F(Presenter, DrawsOnlyOnChangeAndPicksUpATextureArrivingMidFrame) {
     });
     d.leftTexture = makeTexture(red, red);
     view.updateView(d);
+    // The pending display may have been drawn already by the time this looks.
     QTRY_VERIFY_WITH_TIMEOUT(handedOver, 5000);
-    EXPECT_EQ(view.drawCount(), draws + 1);
     QTRY_VERIFY_WITH_TIMEOUT(view.drawCount() >= draws + 2, 5000);
     EXPECT_FALSE(view.isDisplayPending());
     EXPECT_EQ(view.coordinator().leftTexture, blueTexture);
