@@ -93,10 +93,6 @@ QThreadPool& RenderState::renderThreadPool() {
     static QThreadPool* pool = [] {
         auto* p = new QThreadPool;
         p->setThreadPriority(QThread::LowPriority);
-        // Threads stay: each holds its own GPU context and scratch textures, and
-        // a thread that ends tears those down after Qt's per-thread data is gone
-        // (a console warning, and a new context for the next pass).
-        p->setExpiryTimeout(-1);
         return p;
     }();
     return *pool;
