@@ -66,7 +66,7 @@ ContentView::ContentView(AppModel& model, QWidget* parent, SystemLoadMonitor* lo
       m_loadMonitor(loadMonitor ? loadMonitor : new SystemLoadMonitor(this)) {
     m_state->setBackingScaleProvider([this] { return currentBackingScale(); });
 
-    m_keyCatcher = new KeyEventCatcher(
+    new KeyEventCatcher(
         m_model, [this](const QString& message) { showModeMessage(message); }, this);
     m_canvas = new CanvasWidget(this);
     m_canvas->installEventFilter(this);
@@ -177,7 +177,6 @@ bool ContentView::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void ContentView::resizeEvent(QResizeEvent* event) {
-    m_keyCatcher->setGeometry(rect());
     m_canvas->setGeometry(rect());
     placeOverlays();
     QWidget::resizeEvent(event);
@@ -278,11 +277,9 @@ void ContentView::updateLifecycleSuspension() {
     }
     if (!m_state->lastProxy)
         return;
-    if (m_tileSetStale) {
-        m_tileSetStale = false;
-        m_state->clearTileSet();
-        m_state->prepareAnimationTiles();
-    }
+    // Changes made meanwhile (a randomize, a new patch size, another view mode)
+    // may have emptied the tile set.
+    m_state->prepareAnimationTiles();
     updateDisplayLink();
     requestRender(true);
 }
@@ -411,26 +408,26 @@ void ContentView::handleRenderTriggerChange(const RenderTriggerState& o,
         requestRender(true);
     if (o.isColorInverted != n.isColorInverted && live)
         requestRender(true);
-    if (o.sirdsStripColumns != n.sirdsStripColumns && m_model.isAutostereogramMode()) {
+    // While suspended the tile set is only emptied; the return rebuilds it.
+    if (o.sirdsStripColumns != n.sirdsStripColumns && m_model.isAutostereogramMode() &&
+        m_state->lastProxy) {
+        m_state->clearTileSet();
         if (live) {
-            m_state->clearTileSet();
             m_state->prepareAnimationTiles();
             requestRender(true);
-        } else if (m_state->lastProxy) {
-            m_tileSetStale = true;
         }
     }
     if (o.isAutostereogramMode != n.isAutostereogramMode)
         viewModeChanged(n.isAutostereogramMode);
     if (o.maxPatchSize != n.maxPatchSize) {
         m_state->maxPatchSize = n.maxPatchSize;
-        if (live) {
+        if (m_state->lastProxy) {
             m_state->tiles.animationTileParams.clear();
             m_state->tiles.animationTileVariantIndices.clear();
+        }
+        if (live) {
             m_state->prepareAnimationTiles();
             requestRender(true);
-        } else if (m_state->lastProxy) {
-            m_tileSetStale = true;
         }
     }
 }

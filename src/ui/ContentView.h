@@ -119,7 +119,6 @@ private:
     DisplayLinkAdapter m_displayLinkAdapter;
     SystemLoadMonitor* m_loadMonitor;
 
-    QWidget* m_keyCatcher = nullptr;
     QWidget* m_canvas = nullptr;
     QWidget* m_border = nullptr;
     QPointer<GaborMTKView> m_presenter;
@@ -132,6 +131,4 @@ private:
     bool m_showStatusDetail = false;
     QPointer<QWidget> m_watchedWindow;
     bool m_windowUnmapped = false; // hidden by the window system, e.g. minimized
-    // A tile-set rebuild that a setting asked for while the view was suspended.
-    bool m_tileSetStale = false;
 };
