@@ -17,14 +17,12 @@ StatusBarView::StatusBarView(QWidget* parent) : QWidget(parent) {
 void StatusBarView::setStatus(const QString& text, bool detailed) {
     if (text == m_text && detailed == m_detailed)
         return;
-    const bool resized = detailed != m_detailed || text.size() != m_text.size() ||
-                         text.count(QLatin1Char('\n')) != m_text.count(QLatin1Char('\n'));
     m_text = text;
     m_detailed = detailed;
-    if (resized) {
-        updateGeometry();
-        resize(sizeHint());
-    }
+    // Japanese and Latin characters differ in width, so a text of the same
+    // length may still need another size; an unchanged size costs nothing.
+    updateGeometry();
+    resize(sizeHint());
     update();
 }
 
