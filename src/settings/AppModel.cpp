@@ -1,15 +1,20 @@
 #include "AppModel.h"
 
 #include <QHash>
+#include <algorithm>
 #include <cmath>
 
 namespace {
 
 // A NaN must land on a bound too, or "clamped differs from stored" would recurse forever.
-double clampDouble(double v, double lo, double hi) {
+double clampTo(double v, double lo, double hi) {
     if (std::isnan(v))
         return lo;
     return std::min(std::max(v, lo), hi);
+}
+
+qint64 clampTo(qint64 v, qint64 lo, qint64 hi) {
+    return std::clamp(v, lo, hi);
 }
 
 } // namespace
@@ -74,6 +79,33 @@ void AppModel::assignDouble(double& field, double v, const QString& key, Signal 
 void AppModel::assignTransientBool(bool& field, bool v, Signal signal) {
     const bool differs = field != v;
     field = v;
+    if (differs)
+        notify(signal);
+}
+
+// The clamp is a nested assignment: a clamped value notifies twice (raw, then
+// clamped) and the store ends with the clamped one.
+template <typename T>
+void AppModel::assignClamped(T& field, T v, T lo, T hi, const QString& key, Signal signal) {
+    const bool differs = field != v;
+    field = v;
+    const T c = clampTo(v, lo, hi);
+    if (c != field)
+        assignClamped(field, c, lo, hi, key, signal);
+    else
+        write(key, c);
+    if (differs)
+        notify(signal);
+}
+
+// Persisted first; then a true value turns the other depth mode off.
+void AppModel::assignExclusive(bool& field, bool v, const QString& key, Signal signal,
+                               void (AppModel::*setOther)(bool)) {
+    const bool differs = field != v;
+    field = v;
+    m_store->setBool(key, v);
+    if (v)
+        (this->*setOther)(false);
     if (differs)
         notify(signal);
 }
@@ -144,13 +176,8 @@ void AppModel::setRandomSpinInterval(double v) {
 }
 
 void AppModel::setIsStereoscopicMode(bool v) {
-    const bool differs = m_isStereoscopicMode != v;
-    m_isStereoscopicMode = v;
-    m_store->setBool(QStringLiteral("isStereoscopicMode"), v);
-    if (v)
-        setIsAutostereogramMode(false);
-    if (differs)
-        notify(&AppModel::isStereoscopicModeChanged);
+    assignExclusive(m_isStereoscopicMode, v, QStringLiteral("isStereoscopicMode"),
+                    &AppModel::isStereoscopicModeChanged, &AppModel::setIsAutostereogramMode);
 }
 
 void AppModel::setStereoPhaseDisparity(double v) {
@@ -179,27 +206,13 @@ void AppModel::setIsColorInverted(bool v) {
 }
 
 void AppModel::setDisplayGamma(double v) {
-    const bool differs = m_displayGamma != v;
-    m_displayGamma = v;
-    const double c = clampDouble(v, 0.5, 2.0);
-    if (c != m_displayGamma)
-        setDisplayGamma(c);
-    else
-        m_store->setDouble(QStringLiteral("displayGamma"), c);
-    if (differs)
-        notify(&AppModel::displayGammaChanged);
+    assignClamped(m_displayGamma, v, 0.5, 2.0, QStringLiteral("displayGamma"),
+                  &AppModel::displayGammaChanged);
 }
 
 void AppModel::setDisplayBlackLift(double v) {
-    const bool differs = m_displayBlackLift != v;
-    m_displayBlackLift = v;
-    const double c = clampDouble(v, 0.0, 1.0);
-    if (c != m_displayBlackLift)
-        setDisplayBlackLift(c);
-    else
-        m_store->setDouble(QStringLiteral("displayBlackLift"), c);
-    if (differs)
-        notify(&AppModel::displayBlackLiftChanged);
+    assignClamped(m_displayBlackLift, v, 0.0, 1.0, QStringLiteral("displayBlackLift"),
+                  &AppModel::displayBlackLiftChanged);
 }
 
 void AppModel::setIsIlluminantMode(bool v) {
@@ -208,25 +221,13 @@ void AppModel::setIsIlluminantMode(bool v) {
 }
 
 void AppModel::setIsAutostereogramMode(bool v) {
-    const bool differs = m_isAutostereogramMode != v;
-    m_isAutostereogramMode = v;
-    m_store->setBool(QStringLiteral("isAutostereogramMode"), v);
-    if (v)
-        setIsStereoscopicMode(false);
-    if (differs)
-        notify(&AppModel::isAutostereogramModeChanged);
+    assignExclusive(m_isAutostereogramMode, v, QStringLiteral("isAutostereogramMode"),
+                    &AppModel::isAutostereogramModeChanged, &AppModel::setIsStereoscopicMode);
 }
 
 void AppModel::setSirdsStripColumns(qint64 v) {
-    const bool differs = m_sirdsStripColumns != v;
-    m_sirdsStripColumns = v;
-    const qint64 c = std::clamp<qint64>(v, 2, 6);
-    if (c != m_sirdsStripColumns)
-        setSirdsStripColumns(c);
-    else
-        m_store->setInteger(QStringLiteral("sirdsStripColumns"), c);
-    if (differs)
-        notify(&AppModel::sirdsStripColumnsChanged);
+    assignClamped<qint64>(m_sirdsStripColumns, v, 2, 6, QStringLiteral("sirdsStripColumns"),
+                          &AppModel::sirdsStripColumnsChanged);
 }
 
 void AppModel::setIsCrossEyedStereo(bool v) {

@@ -130,6 +130,12 @@ private:
     void assignBool(bool& field, bool v, const QString& key, Signal signal);
     void assignDouble(double& field, double v, const QString& key, Signal signal);
     void assignTransientBool(bool& field, bool v, Signal signal);
+    template <typename T>
+    void assignClamped(T& field, T v, T lo, T hi, const QString& key, Signal signal);
+    void assignExclusive(bool& field, bool v, const QString& key, Signal signal,
+                         void (AppModel::*setOther)(bool));
+    void write(const QString& key, double v) { m_store->setDouble(key, v); }
+    void write(const QString& key, qint64 v) { m_store->setInteger(key, v); }
     void restore();
 
     std::shared_ptr<PreferencesStore> m_store;
