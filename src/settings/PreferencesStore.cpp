@@ -76,6 +76,11 @@ std::optional<bool> readBool(const QVariant& value) {
 
 struct QSettingsPreferencesStore::Impl {
     std::unique_ptr<QSettings> settings;
+
+    void write(const QString& key, const QVariant& value) {
+        settings->setValue(key, value);
+        settings->sync();
+    }
 };
 
 QSettingsPreferencesStore::QSettingsPreferencesStore() : d(std::make_unique<Impl>()) {
@@ -96,23 +101,19 @@ QVariant QSettingsPreferencesStore::objectForKey(const QString& key) const {
 }
 
 void QSettingsPreferencesStore::setBool(const QString& key, bool value) {
-    d->settings->setValue(key, value);
-    d->settings->sync();
+    d->write(key, value);
 }
 
 void QSettingsPreferencesStore::setDouble(const QString& key, double value) {
-    d->settings->setValue(key, value);
-    d->settings->sync();
+    d->write(key, value);
 }
 
 void QSettingsPreferencesStore::setInteger(const QString& key, qint64 value) {
-    d->settings->setValue(key, value);
-    d->settings->sync();
+    d->write(key, value);
 }
 
 void QSettingsPreferencesStore::setObject(const QString& key, const QString& value) {
-    d->settings->setValue(key, value);
-    d->settings->sync();
+    d->write(key, value);
 }
 
 QVariant MemoryPreferencesStore::objectForKey(const QString& key) const {
