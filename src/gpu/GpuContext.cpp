@@ -105,7 +105,10 @@ struct ThreadState {
     QOpenGLFunctions_4_3_Core* gl = nullptr;
     ThreadObjects objects;
 
-    ~ThreadState() {
+    ~ThreadState();
+
+    // Deletes the thread's objects and context.
+    void release() {
         if (!context) {
             return;
         }
@@ -122,10 +125,32 @@ struct ThreadState {
         objects = ThreadObjects{};
         context->doneCurrent();
         context.reset();
+        gl = nullptr;
     }
 };
 
 thread_local ThreadState threadState;
+// Set once threadState is gone; trivially destructible, so readable until the
+// thread's very end.
+thread_local bool threadStateGone = false;
+
+ThreadState::~ThreadState() {
+    threadStateGone = true;
+    release();
+}
+
+// Qt may tear down its per-thread data before the thread's thread_local objects
+// go (a QThread always does; a thread Qt adopted, depending on which was made
+// first), and no context can be made current after that: Qt warns on the
+// console. So let go of the context when Qt reports the thread finished, unless
+// threadState went first.
+void releaseWhenThreadFinishes() {
+    QObject::connect(QThread::currentThread(), &QThread::finished, [] {
+        if (!threadStateGone) {
+            threadState.release();
+        }
+    });
+}
 
 bool isCoreAtLeast43(const QSurfaceFormat& format) {
     return format.version() >= qMakePair(4, 3) && format.profile() == QSurfaceFormat::CoreProfile;
@@ -159,6 +184,7 @@ QOpenGLFunctions_4_3_Core& makeThreadContextCurrent() {
             fatal("Metal device not available");
         }
         state.context = std::move(context);
+        releaseWhenThreadFinishes();
         return *state.gl;
     }
     if (QOpenGLContext::currentContext() != state.context.get() &&

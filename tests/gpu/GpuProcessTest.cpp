@@ -4,13 +4,16 @@
 #include "GpuGeneration.h"
 #include "GpuTestSupport.h"
 #include "MetalManager.h"
+#include "PatchFilter.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace {
 
@@ -43,7 +46,37 @@ TEST(GpuProcess, WithoutKernelsTheCpuRoutesPassTheKernelChecks) {
     EXPECT_EQ(out.count("[Metal]"), 0) << "a library without kernels is no error";
 }
 
-// --- helper, run only in the copied process: the same checks on the CPU routes ---
+TEST(GpuProcess, ThreadsThatUsedTheGpuEndWithoutAWord) {
+    QProcess process;
+    process.start(QCoreApplication::applicationFilePath(),
+                  {"--gtest_also_run_disabled_tests",
+                   "--gtest_filter=ProcessHelper.DISABLED_ThreadsEndSilently"});
+    ASSERT_TRUE(process.waitForFinished(60000));
+    const QByteArray out = process.readAllStandardOutput();
+    EXPECT_TRUE(process.exitCode() == 0 && out.contains("[  PASSED  ] 1 test."))
+        << out.toStdString();
+}
+
+// --- helpers, run only in a process of their own ---
+
+// A pool thread that used the GPU and then ends of idleness, as render threads
+// do; then a plain thread with objects of its own (the image filter's).
+TEST(ProcessHelper, DISABLED_ThreadsEndSilently) {
+    static QStringList messages;
+    qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& text) { messages << text; });
+    QThreadPool pool;
+    pool.setExpiryTimeout(50);
+    pool.start([] { uploadImageToTexture(gputest::pattern(8, 4)); });
+    pool.waitForDone();
+    std::thread([] {
+        uploadImageToTexture(gputest::pattern(8, 4));
+        generatePatchFilter(16, 16, 2, 0, 0, 0.3, 1);
+    }).join();
+    EXPECT_TRUE(messages.isEmpty()) << messages.join('\n').toStdString();
+}
+
+// The same checks as in-process, on the CPU routes.
 
 TEST(ProcessHelper, DISABLED_RunsWithBlitOnly) {
     EXPECT_EQ(MetalManager::shared().computePipelineState() +
