@@ -386,8 +386,7 @@ void ContentView::handleRenderTriggerChange(const RenderTriggerState& o,
             return;
         if (motionRenders) {
             resetRandomSpins();
-            updateDisplayLink();
-            resumeAnimation();
+            resumeAnimation(); // restarts the link
         } else {
             if (autostereogramOn)
                 m_state->prepareAnimationTiles();
