@@ -21,7 +21,7 @@ std::shared_ptr<GpuTexture> GpuTexture::create(int width, int height, StorageMod
     gl.glGenTextures(1, &name);
     gl.glBindTexture(GL_TEXTURE_2D, name);
     gl.glTexStorage2D(GL_TEXTURE_2D, 1, GL_RGBA8, width, height);
-    // Canvases are shown pixel for pixel; never smooth them.
+    // No smoothing when sampled as is; the presenter binds a sampler of its own.
     gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
     gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
     gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
