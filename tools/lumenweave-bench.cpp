@@ -8,6 +8,7 @@
 #include "PreferencesStore.h"
 #include "RenderPass.h"
 #include "RenderState.h"
+#include "ToolDisplay.h"
 
 #include <QGuiApplication>
 #include <benchmark/benchmark.h>
@@ -110,8 +111,7 @@ void registerAll() {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM") && !qEnvironmentVariableIsSet("DISPLAY") &&
-        !qEnvironmentVariableIsSet("WAYLAND_DISPLAY")) {
+    if (!hasDisplay()) {
         std::fputs("lumenweave-bench: no display; run it under xvfb-run -a\n", stderr);
         return 2;
     }

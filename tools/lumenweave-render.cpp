@@ -6,6 +6,7 @@
 #include "PreferencesStore.h"
 #include "RenderPass.h"
 #include "RenderState.h"
+#include "ToolDisplay.h"
 
 #include <QCommandLineParser>
 #include <QGuiApplication>
@@ -24,11 +25,6 @@ struct Failure {
 
 [[noreturn]] void fail(const QString& message) {
     throw Failure{message};
-}
-
-bool hasDisplay() {
-    return qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || qEnvironmentVariableIsSet("DISPLAY") ||
-           qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
 }
 
 double number(const QCommandLineParser& parser, const QString& name, double lo, double hi) {
