@@ -2,7 +2,6 @@
 
 #include "ContentView.h"
 #include "ControlPanelView.h"
-#include "RenderState.h"
 #include "WindowAccessor.h"
 
 #include <QAction>
@@ -30,9 +29,6 @@ LumenweaveApp::LumenweaveApp(std::unique_ptr<AppModel> model) : m_appModel(std::
 }
 
 LumenweaveApp::~LumenweaveApp() {
-    // A pass still running, as one nearly always is while animating, would go
-    // on in the GL driver while the process tears it down at exit.
-    RenderState::renderThreadPool().waitForDone();
     delete m_controlPanelWindow;
     delete m_pendingPanelWindow;
     delete m_mainWindow;

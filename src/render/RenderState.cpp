@@ -3,6 +3,7 @@
 #include "Canvas.h"
 #include "GpuGeneration.h"
 
+#include <QCoreApplication>
 #include <QMetaObject>
 #include <QRandomGenerator>
 #include <QThread>
@@ -93,6 +94,9 @@ QThreadPool& RenderState::renderThreadPool() {
     static QThreadPool* pool = [] {
         auto* p = new QThreadPool;
         p->setThreadPriority(QThread::LowPriority);
+        // A pass still running at exit, as one nearly always is while animating,
+        // would go on in the GL driver while the process unloads it.
+        qAddPostRoutine([] { renderThreadPool().waitForDone(); });
         return p;
     }();
     return *pool;
