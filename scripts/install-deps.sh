@@ -12,7 +12,7 @@ packages=(
   googletest libgtest-dev libgmock-dev
   libbenchmark-dev
   fonts-noto-cjk
-  xvfb xauth x11-utils xdotool imagemagick
+  xvfb xauth xdotool imagemagick
   clang-format
 )
 
