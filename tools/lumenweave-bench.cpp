@@ -87,8 +87,8 @@ void benchmarkUpload(benchmark::State& bench) {
 void registerAll() {
     const std::pair<AppModel::RenderingMode, const char*> modes[] = {
         {AppModel::RenderingMode::cpu, "cpu"},
-        {AppModel::RenderingMode::coreImage, "coreImage"},
-        {AppModel::RenderingMode::metal, "metal"}};
+        {AppModel::RenderingMode::imageFilter, "filter"},
+        {AppModel::RenderingMode::gpu, "gpu"}};
     const std::pair<int, int> sizes[] = {{1600, 1200}, {3840, 2160}};
     for (const auto& [mode, modeName] : modes)
         for (Layout layout : {Layout::single, Layout::stereo, Layout::autostereogram})

@@ -65,11 +65,11 @@ QSizeF sizeValue(const QString& text) {
 AppModel::RenderingMode generatorValue(const QString& text) {
     if (text == QLatin1String("cpu"))
         return AppModel::RenderingMode::cpu;
-    if (text == QLatin1String("coreImage"))
-        return AppModel::RenderingMode::coreImage;
-    if (text == QLatin1String("metal"))
-        return AppModel::RenderingMode::metal;
-    fail(QStringLiteral("--generator needs cpu, coreImage or metal, not '%1'").arg(text));
+    if (text == QLatin1String("filter"))
+        return AppModel::RenderingMode::imageFilter;
+    if (text == QLatin1String("gpu"))
+        return AppModel::RenderingMode::gpu;
+    fail(QStringLiteral("--generator needs gpu, filter or cpu, not '%1'").arg(text));
 }
 
 QImage imageOf(const std::optional<RGBAImage>& image) {
@@ -138,7 +138,7 @@ int run(const QStringList& arguments) {
     option("columns", "Autostereogram strip columns (2 to 6).", "n", "3");
     option("black-level", "Black level of the colour tint.", "b", "1");
     option("render-scale", "Render scale (0.4 to 1 take effect).", "r", "1");
-    option("generator", "cpu, coreImage or metal.", "name", "metal");
+    option("generator", "gpu, filter (image filter) or cpu.", "name", "gpu");
     parser.addOption(QCommandLineOption(QStringLiteral("stereo"), QStringLiteral("Stereo pair.")));
     parser.addOption(
         QCommandLineOption(QStringLiteral("autostereogram"), QStringLiteral("Autostereogram.")));

@@ -5,8 +5,8 @@
 
 #include "CanvasTexturePool.h"
 #include "GpuContext.h"
+#include "GpuDevice.h"
 #include "GpuGeneration.h"
-#include "MetalManager.h"
 
 #include <QOpenGLFunctions_4_3_Core>
 #include <algorithm>
@@ -96,7 +96,7 @@ GpuTextureRef makeAutostereogramGPU(const GpuTextureRef& strip, int outW, int ou
     const int end = std::min(offset + stripW, outW);
     const std::vector<int>& table = cache.shiftTable(cell, cell, maxShift);
 
-    if (const unsigned int program = MetalManager::shared().sirdsPipelineState()) {
+    if (const unsigned int program = GpuDevice::shared().sirdsKernel()) {
         return expandOnGpu(program, *strip, outW, outH, cell, offset, table);
     }
     return expandOnCpu(strip, outW, outH, cell, offset, end, table);

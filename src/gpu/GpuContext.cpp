@@ -51,7 +51,7 @@ Shared makeShared() {
         shared.root = new QOpenGLContext;
         shared.root->setFormat(contextFormat());
         if (!shared.root->create()) {
-            fatal("Metal device not available");
+            fatal("OpenGL 4.3 core context not available");
         }
     }
     return shared;
@@ -79,7 +79,7 @@ const Shared& shared() {
     }
     auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
     if (!app) {
-        fatal("Metal device not available");
+        fatal("OpenGL 4.3 core context not available");
     }
     if (QThread::currentThread() != app->thread()) {
         if (!requested) {
@@ -93,7 +93,7 @@ const Shared& shared() {
     }
     instance = makeShared();
     if (!instance.surface->isValid()) {
-        fatal("Metal device not available");
+        fatal("OpenGL 4.3 core context not available");
     }
     ready.store(true, std::memory_order_release);
     made.notify_all();
@@ -174,14 +174,14 @@ QOpenGLFunctions_4_3_Core& makeThreadContextCurrent() {
         context->setFormat(contextFormat());
         context->setShareContext(s.root);
         if (!context->create() || !isCoreAtLeast43(context->format())) {
-            fatal("Metal device not available");
+            fatal("OpenGL 4.3 core context not available");
         }
         if (!context->makeCurrent(s.surface)) {
-            fatal("Failed to create command queue");
+            fatal("Failed to make the OpenGL context current");
         }
         state.gl = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_4_3_Core>(context.get());
         if (!state.gl || !state.gl->initializeOpenGLFunctions()) {
-            fatal("Metal device not available");
+            fatal("OpenGL 4.3 core context not available");
         }
         state.context = std::move(context);
         releaseWhenThreadFinishes();
@@ -189,7 +189,7 @@ QOpenGLFunctions_4_3_Core& makeThreadContextCurrent() {
     }
     if (QOpenGLContext::currentContext() != state.context.get() &&
         !state.context->makeCurrent(s.surface)) {
-        fatal("Failed to create command queue");
+        fatal("Failed to make the OpenGL context current");
     }
     return *state.gl;
 }

@@ -9,7 +9,7 @@ class QOpenGLContext;
 class QOpenGLFunctions_4_3_Core;
 class QSurface;
 
-// The per-thread OpenGL contexts behind MetalManager, shared by every instance:
+// The per-thread OpenGL contexts behind GpuDevice, shared by every instance:
 // programs of one share group are valid in all of them.
 namespace gpucontext {
 

@@ -2,7 +2,7 @@
 
 #include "Canvas.h"
 #include "GpuContext.h"
-#include "MetalManager.h"
+#include "GpuDevice.h"
 #include "PatchSynthesis.h"
 
 #include <QOpenGLFunctions_4_3_Core>
@@ -152,8 +152,8 @@ std::optional<RGBAImage> generatePatchGPU(double width, double height, double fr
                                           double contrast, double radiusScale) {
     const int W = imageSide(width);
     const int H = imageSide(height);
-    MetalManager& manager = MetalManager::shared();
-    const GLuint program = manager.computePipelineState();
+    GpuDevice& manager = GpuDevice::shared();
+    const GLuint program = manager.patchKernel();
     if (!program) {
         return std::nullopt;
     }
@@ -225,8 +225,8 @@ renderCanvasGPU(const std::vector<TileParams>& variants, const std::vector<int>&
                 double colorModeBlackLevel, StorageMode storageMode, CanvasTexturePool& pool) {
     RenderCanvasResult result;
     const int P = std::clamp(patchSize, 1, kMaxImageSide);
-    MetalManager& manager = MetalManager::shared();
-    const GLuint program = manager.computePipelineState();
+    GpuDevice& manager = GpuDevice::shared();
+    const GLuint program = manager.patchKernel();
 
     ScopedThreadContext scope;
     QOpenGLFunctions_4_3_Core& gl = scope.gl();

@@ -32,14 +32,12 @@ struct RenderCanvasResult {
 // One patch texture per variant and per spinning tile, placed on the tile grid
 // into a texture from pool. A variant the GPU cannot make is made on the CPU and
 // uploaded into its slot (counted in cpuFallbackCount), so no later variant moves.
-RenderCanvasResult renderCanvasGPU(const std::vector<TileParams>& variants,
-                                   const std::vector<int>& tileVariantIndices,
-                                   const std::vector<TileSpin>& spinTiles, int patchSize,
-                                   const std::vector<double>& radiusScales,
-                                   const std::vector<double>& hues, bool colorMode, double width,
-                                   double height, double phase, double saturation,
-                                   double colorModeBlackLevel, StorageMode storageMode,
-                                   CanvasTexturePool& pool);
+RenderCanvasResult
+renderCanvasGPU(const std::vector<TileParams>& variants, const std::vector<int>& tileVariantIndices,
+                const std::vector<TileSpin>& spinTiles, int patchSize,
+                const std::vector<double>& radiusScales, const std::vector<double>& hues,
+                bool colorMode, double width, double height, double phase, double saturation,
+                double colorModeBlackLevel, StorageMode storageMode, CanvasTexturePool& pool);
 
 // The tile grid of composeCanvas, made with texture copies. Skipped tiles keep
 // whatever the pooled canvas held.

@@ -11,7 +11,7 @@ enum class StorageMode { shared = 0, gpuPrivate = 2 };
 // GL object is deleted within the share group from whichever thread lets go last.
 class GpuTexture {
 public:
-    // Needs the calling thread's GPU context (MetalManager); null when the
+    // Needs the calling thread's GPU context (GpuDevice); null when the
     // texture cannot be made.
     static std::shared_ptr<GpuTexture> create(int width, int height, StorageMode mode);
     ~GpuTexture();

@@ -1,7 +1,7 @@
 #include "PatchFilter.h"
 
 #include "GpuContext.h"
-#include "MetalManager.h"
+#include "GpuDevice.h"
 
 #include <QOpenGLFunctions_4_3_Core>
 #include <algorithm>
@@ -11,7 +11,7 @@ std::optional<RGBAImage> generatePatchFilter(double width, double height, double
                                              double contrast) {
     const int W = imageSide(width);
     const int H = imageSide(height);
-    const unsigned int program = MetalManager::shared().patchFilterProgram();
+    const unsigned int program = GpuDevice::shared().patchFilterProgram();
     if (!program) {
         return std::nullopt;
     }

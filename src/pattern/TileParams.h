@@ -11,7 +11,7 @@ struct TileParams {
 
 // One running random spin of a canvas cell.
 struct TileSpin {
-    int tileIdx = 0;    // canvas cell index, row-major from the bottom-left
-    double rotDeg = 0;  // degrees added to the cell's orientation
+    int tileIdx = 0;   // canvas cell index, row-major from the bottom-left
+    double rotDeg = 0; // degrees added to the cell's orientation
     bool operator==(const TileSpin&) const = default;
 };

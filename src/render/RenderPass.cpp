@@ -119,8 +119,8 @@ RenderOutcome renderCPU(const RenderSnapshot& snap, const CanvasGeometry& g,
         return outcome;
     const CpuInputs in{snap,
                        multipliers,
-                       mode == AppModel::RenderingMode::coreImage,
-                       mode == AppModel::RenderingMode::metal,
+                       mode == AppModel::RenderingMode::imageFilter,
+                       mode == AppModel::RenderingMode::gpu,
                        g.P,
                        generator};
 
@@ -202,7 +202,7 @@ RenderOutcome renderFrame(const RenderSnapshot& snapshot, AppModel::RenderingMod
     outcome.renderW = g.renderW;
     outcome.canvasH = g.canvasH;
 
-    if (renderingMode == AppModel::RenderingMode::metal && !snapshot.tileParams.empty())
+    if (renderingMode == AppModel::RenderingMode::gpu && !snapshot.tileParams.empty())
         return renderGPU(snapshot, g, multipliers, sirdsShiftCache, std::move(outcome));
     return renderCPU(snapshot, g, multipliers, renderingMode, sirdsShiftCache, generator,
                      std::move(outcome));

@@ -79,7 +79,7 @@ struct RenderOutcome {
 
 // The pixel work of one pass, on the calling thread: geometry, breathing, then
 // the GPU canvas, GPU autostereogram or CPU path. No delay, no staleness check,
-// nothing posted. The GPU paths need MetalManager; any thread.
+// nothing posted. The GPU paths need GpuDevice; any thread.
 RenderOutcome renderFrame(const RenderSnapshot& snapshot, AppModel::RenderingMode renderingMode,
                           double animationRenderScale, SIRDSShiftCache& sirdsShiftCache);
 // The same with the CPU path's patches made by generator (tests).

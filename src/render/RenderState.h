@@ -30,7 +30,7 @@ public:
     std::atomic<std::int64_t> renderCount{0};
     // Live copies of the two settings a pass reads when it runs, kept current
     // by the owner on the main thread.
-    std::atomic<AppModel::RenderingMode> renderingMode{AppModel::RenderingMode::metal};
+    std::atomic<AppModel::RenderingMode> renderingMode{AppModel::RenderingMode::gpu};
     std::atomic<double> animationRenderScale{1.0};
     // Only one pass runs at a time, so the pass uses it without a lock.
     SIRDSShiftCache sirdsShiftCache;

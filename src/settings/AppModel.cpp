@@ -23,9 +23,9 @@ QString AppModel::rawValue(RenderingMode mode) {
     switch (mode) {
     case RenderingMode::cpu:
         return QStringLiteral("CPU");
-    case RenderingMode::coreImage:
+    case RenderingMode::imageFilter:
         return QStringLiteral("Core Image");
-    case RenderingMode::metal:
+    case RenderingMode::gpu:
         return QStringLiteral("Metal");
     }
     return {};
@@ -40,7 +40,7 @@ std::optional<AppModel::RenderingMode> AppModel::renderingModeFromRawValue(const
 }
 
 QList<AppModel::RenderingMode> AppModel::allRenderingModes() {
-    return {RenderingMode::cpu, RenderingMode::coreImage, RenderingMode::metal};
+    return {RenderingMode::cpu, RenderingMode::imageFilter, RenderingMode::gpu};
 }
 
 AppModel::AppModel(QObject* parent)
@@ -333,7 +333,7 @@ void AppModel::restore() {
     restoreDouble("animationRenderScale", &AppModel::setAnimationRenderScale);
 
     // The stored generator is never read: every start uses the GPU.
-    setRenderingMode(RenderingMode::metal);
+    setRenderingMode(RenderingMode::gpu);
 
     restoreBool("showStatusBar", &AppModel::setShowStatusBar);
     restoreBool("isRandomTileSpinEnabled", &AppModel::setIsRandomTileSpinEnabled);

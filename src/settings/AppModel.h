@@ -19,7 +19,7 @@
 class AppModel : public QObject {
     Q_OBJECT
 public:
-    enum class RenderingMode { cpu, coreImage, metal };
+    enum class RenderingMode { cpu, imageFilter, gpu };
     static QString rawValue(RenderingMode mode);
     static std::optional<RenderingMode> renderingModeFromRawValue(const QString& raw);
     static QList<RenderingMode> allRenderingModes();
@@ -147,7 +147,7 @@ private:
     bool m_isRotationAnimationEnabled = false;
     double m_animationMaxFPS = 30.0;
     std::atomic<double> m_animationRenderScale{1.0};
-    std::atomic<RenderingMode> m_renderingMode{RenderingMode::metal};
+    std::atomic<RenderingMode> m_renderingMode{RenderingMode::gpu};
     bool m_showStatusBar = false;
     bool m_isRandomTileSpinEnabled = false;
     bool m_isBreathingEnabled = false;

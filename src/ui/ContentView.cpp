@@ -482,13 +482,13 @@ void ContentView::refreshPresenter() {
         return;
     }
     if (!m_presenter) {
-        m_presenter = new GaborMTKView(m_canvas);
+        m_presenter = new FieldPresenter(m_canvas);
         m_presenter->setAttribute(Qt::WA_TransparentForMouseEvents);
         m_presenter->setGeometry(m_canvas->rect());
         m_presenter->show();
         m_border->raise();
     }
-    GaborMTKView::Description d;
+    FieldPresenter::Description d;
     d.leftTexture = left;
     d.rightTexture = m_state->rightTexture();
     d.isStereoscopic = m_model.isStereoscopicMode();
@@ -497,7 +497,7 @@ void ContentView::refreshPresenter() {
     d.displayGamma = m_model.displayGamma();
     d.displayBlackLift = m_model.displayBlackLift();
     if (m_model.isIlluminantMode())
-        d.illuminantTint = GaborMTKView::illuminantColor(m_state->illuminantHue);
+        d.illuminantTint = FieldPresenter::illuminantColor(m_state->illuminantHue);
     m_presenter->updateView(d);
 }
 

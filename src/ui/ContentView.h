@@ -2,7 +2,7 @@
 
 #include "AppModel.h"
 #include "DisplayLinkAdapter.h"
-#include "GaborMTKView.h"
+#include "FieldPresenter.h"
 #include "ModeToastView.h"
 #include "RenderState.h"
 #include "StatusBarView.h"
@@ -71,7 +71,7 @@ public:
     RenderTriggerState renderTriggerState() const { return m_watched.trigger; }
 
     // ---- layers, for the shell and tests ----
-    GaborMTKView* presenter() const { return m_presenter; }
+    FieldPresenter* presenter() const { return m_presenter; }
     StatusBarView* statusBar() const { return m_statusBar; }
     ModeToastView* toast() const { return m_toast; }
 
@@ -121,7 +121,7 @@ private:
 
     QWidget* m_canvas = nullptr;
     QWidget* m_border = nullptr;
-    QPointer<GaborMTKView> m_presenter;
+    QPointer<FieldPresenter> m_presenter;
     StatusBarView* m_statusBar = nullptr;
     ModeToastView* m_toast = nullptr;
 

@@ -31,9 +31,9 @@ void KeyEventCatcher::keyPressEvent(QKeyEvent* event) {
     const QString message =
         m_model.isAnimationPaused()
             ? QCoreApplication::translate("KeyEventCatcher", "アニメーション: 一時停止",
-                                          "macOS space key toast")
+                                          "space key toast")
             : QCoreApplication::translate("KeyEventCatcher", "アニメーション: 再開",
-                                          "macOS space key toast");
+                                          "space key toast");
     // Shown after this event has been handled, as the toast expects.
     QTimer::singleShot(0, this, [this, message] {
         if (m_onMessage)

@@ -1,9 +1,9 @@
-// Whole processes: MetalManager::shared() loads the library beside the
+// Whole processes: GpuDevice::shared() loads the library beside the
 // executable, so a copy of this one, with part of the library, runs a helper.
 
+#include "GpuDevice.h"
 #include "GpuGeneration.h"
 #include "GpuTestSupport.h"
-#include "MetalManager.h"
 #include "PatchFilter.h"
 
 #include <QCoreApplication>
@@ -23,10 +23,10 @@ TEST(GpuProcess, NoOpenGLEndsTheProcessWithTheDeviceMessage) {
     environment.insert("QT_QPA_PLATFORM", "minimal"); // a platform without OpenGL
     process.setProcessEnvironment(environment);
     process.start(QCoreApplication::applicationFilePath(),
-                  {"--gtest_filter=MetalManager.MissingFolderIsAMissingLibrary"});
+                  {"--gtest_filter=GpuDevice.MissingFolderIsAMissingLibrary"});
     ASSERT_TRUE(process.waitForFinished(60000));
     EXPECT_EQ(process.exitStatus(), QProcess::CrashExit);
-    EXPECT_TRUE(process.readAllStandardError().contains("Metal device not available\n"));
+    EXPECT_TRUE(process.readAllStandardError().contains("OpenGL 4.3 core context not available\n"));
 }
 
 TEST(GpuProcess, WithoutKernelsTheCpuRoutesPassTheKernelChecks) {
@@ -43,7 +43,7 @@ TEST(GpuProcess, WithoutKernelsTheCpuRoutesPassTheKernelChecks) {
     const QByteArray out = process.readAllStandardOutput();
     EXPECT_TRUE(process.exitCode() == 0 && out.contains("[  PASSED  ] 1 test."))
         << out.toStdString();
-    EXPECT_EQ(out.count("[Metal]"), 0) << "a library without kernels is no error";
+    EXPECT_EQ(out.count("[GPU]"), 0) << "a library without kernels is no error";
 }
 
 TEST(GpuProcess, ThreadsThatUsedTheGpuEndWithoutAWord) {
@@ -79,9 +79,7 @@ TEST(ProcessHelper, DISABLED_ThreadsEndSilently) {
 // The same checks as in-process, on the CPU routes.
 
 TEST(ProcessHelper, DISABLED_RunsWithBlitOnly) {
-    EXPECT_EQ(MetalManager::shared().computePipelineState() +
-                  MetalManager::shared().sirdsPipelineState(),
-              0u);
+    EXPECT_EQ(GpuDevice::shared().patchKernel() + GpuDevice::shared().sirdsKernel(), 0u);
     EXPECT_FALSE(generatePatchGPU(32, 32, 2, 0, 0, 0.3, 1, 0.96));
     // Every variant and spin comes from the CPU, each in its own slot.
     gputest::expectCanvasesMatchCpuPatches(false);

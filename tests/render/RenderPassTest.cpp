@@ -88,7 +88,7 @@ TEST(CpuPath, FailedSetsBreathingAndSpins) {
     failFrequency = 1;
     EXPECT_EQ(render().kind, Kind::cpuFailure);
     snap.tileParams.clear();
-    EXPECT_EQ(renderFrame(snap, Mode::metal, 1.0, cache).kind, Kind::none);
+    EXPECT_EQ(renderFrame(snap, Mode::gpu, 1.0, cache).kind, Kind::none);
 }
 
 // The same state through the GPU path and the CPU path. Envelopes are kept at
@@ -121,7 +121,7 @@ TEST(GpuAgreement, StereoColourSingleAndAutostereogramFrames) {
         SCOPED_TRACE(variant);
         model->setIsStereoscopicMode(variant == 1);
         model->setIsColorMode(variant == 2);
-        const RenderOutcome gpu = render(Mode::metal), cpu = render(Mode::cpu);
+        const RenderOutcome gpu = render(Mode::gpu), cpu = render(Mode::cpu);
         ASSERT_EQ(gpu.kind, Kind::gpuCanvas);
         ASSERT_EQ(cpu.kind, Kind::cpuCanvas);
         ASSERT_TRUE(cpu.leftImage);
@@ -139,7 +139,7 @@ TEST(GpuAgreement, StereoColourSingleAndAutostereogramFrames) {
     model->setIsAutostereogramMode(true);
     model->setSirdsStripColumns(2);
     prepare();
-    const RenderOutcome gpu = render(Mode::metal), cpu = render(Mode::cpu);
+    const RenderOutcome gpu = render(Mode::gpu), cpu = render(Mode::cpu);
     ASSERT_EQ(gpu.kind, Kind::gpuAutostereogram);
     ASSERT_TRUE(cpu.leftImage && cpu.sirdsImage);
     ASSERT_EQ(cpu.leftImage->size(), QSize(64, 70)); // two 32-pixel columns

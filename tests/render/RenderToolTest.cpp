@@ -40,7 +40,7 @@ TEST_F(RenderToolTest, WritesTheFieldOfEachGenerator) {
     state.prepareAnimationTiles();
     const RenderSnapshot snap = state.takeSnapshot(true);
     using Mode = AppModel::RenderingMode;
-    for (Mode mode : {Mode::cpu, Mode::metal}) { // metal is the default
+    for (Mode mode : {Mode::cpu, Mode::gpu}) { // the GPU generator is the default
         QStringList arguments{"--seed", "1", "--size", "800x600", "--scale", "2", output("f.png")};
         if (mode == Mode::cpu)
             arguments << "--generator"
@@ -56,10 +56,10 @@ TEST_F(RenderToolTest, WritesTheFieldOfEachGenerator) {
 }
 
 TEST_F(RenderToolTest, BadOptionsFailWithOneLine) {
-    const QList<QStringList> bad = {{"--size", "800by600", output("x.png")},
-                                    {"--no-such-option", output("x.png")},
-                                    {"--scale", "nan", output("x.png")},
-                                    {}};
+    const QList<QStringList> bad = {
+        {"--size", "800by600", output("x.png")},       {"--no-such-option", output("x.png")},
+        {"--scale", "nan", output("x.png")},           {"--generator", "metal", output("x.png")},
+        {"--generator", "coreImage", output("x.png")}, {}};
     for (const QStringList& arguments : bad) {
         SCOPED_TRACE(arguments.join(' ').toStdString());
         EXPECT_NE(runTool(arguments), 0);

@@ -89,7 +89,7 @@ TEST(AppModel, RestoreClampsAndRewritesButKeepsUnreadableValuesInTheStore) {
     Fixture high({{"sirdsStripColumns", QStringLiteral("9")}, {"renderingMode", "CPU"}});
     EXPECT_EQ(high.model->sirdsStripColumns(), 6);
     EXPECT_EQ(high.stored("sirdsStripColumns").toLongLong(), 6);
-    EXPECT_EQ(high.model->renderingMode(), AppModel::RenderingMode::metal);
+    EXPECT_EQ(high.model->renderingMode(), AppModel::RenderingMode::gpu);
     EXPECT_EQ(high.stored("renderingMode").toString(), QStringLiteral("Metal"));
     EXPECT_EQ(Fixture({{"sirdsStripColumns", qint64(1)}}).model->sirdsStripColumns(), 2);
 

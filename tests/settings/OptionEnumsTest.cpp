@@ -12,7 +12,7 @@ TEST(OptionEnums, RawValuesMatchExactlyOnly) {
     EXPECT_FALSE(RenderScaleOptions::fromRawValue(QStringLiteral("threequarter")));
     EXPECT_EQ(AnimationSpeeds::fromRawValue(QStringLiteral("fast")), AnimationSpeed::fast);
     EXPECT_EQ(AppModel::renderingModeFromRawValue(QStringLiteral("Core Image")),
-              AppModel::RenderingMode::coreImage);
+              AppModel::RenderingMode::imageFilter);
     EXPECT_FALSE(AppModel::renderingModeFromRawValue(QStringLiteral("metal")));
 }
 

@@ -69,7 +69,7 @@ TEST_F(ContentViewEndToEnd, ShowsTheFieldTheCpuDefinesForTheSeed) {
 }
 
 TEST_F(ContentViewEndToEnd, GpuFieldMatchesTheCpuWhereTheEnvelopeFitsItsCell) {
-    ASSERT_EQ(model.renderingMode(), AppModel::RenderingMode::metal);
+    ASSERT_EQ(model.renderingMode(), AppModel::RenderingMode::gpu);
     ASSERT_TRUE(showFirstFrame());
     // The CPU generator caps the envelope at its cell, the GPU kernel does not,
     // so only sets whose breathing keeps the envelope inside agree.

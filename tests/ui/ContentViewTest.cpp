@@ -121,8 +121,8 @@ TEST_F(ContentViewReactions, LeavingStereoDropsTheRightEyeAtOnce) {
     EXPECT_EQ(reactionTo([&] { model.setIsStereoscopicMode(false); }), forced);
     EXPECT_FALSE(state().rightTexture());
     EXPECT_TRUE(state().leftTexture());
-    EXPECT_FALSE(view.presenter()->coordinator().rightTexture);
-    EXPECT_FALSE(view.presenter()->coordinator().isStereoscopic);
+    EXPECT_FALSE(view.presenter()->presenterState().rightTexture);
+    EXPECT_FALSE(view.presenter()->presenterState().isStereoscopic);
 }
 
 TEST_F(ContentViewReactions, MotionDefersToTicksOnlyWhileTicksCome) {

@@ -1,4 +1,4 @@
-#include "MetalManager.h"
+#include "GpuDevice.h"
 
 #include "GpuContext.h"
 
@@ -114,15 +114,14 @@ GLuint buildProgram(QOpenGLFunctions_4_3_Core& gl, const QDir& dir,
 
 void reportBuildError(const BuildError& error) {
     const QByteArray line =
-        (QStringLiteral("[Metal] シェーダーコンパイルエラー: ") + error.description + '\n')
-            .toUtf8();
+        (QStringLiteral("[GPU] シェーダーコンパイルエラー: ") + error.description + '\n').toUtf8();
     std::fwrite(line.constData(), 1, std::size_t(line.size()), stdout);
     std::fflush(stdout);
 }
 
 } // namespace
 
-struct MetalManager::Impl {
+struct GpuDevice::Impl {
     QString directory;
     GLuint computePipeline = 0;
     GLuint sirdsPipeline = 0;
@@ -132,33 +131,36 @@ struct MetalManager::Impl {
     mutable GLuint patchFilter = 0;
 };
 
-MetalManager& MetalManager::shared() {
+GpuDevice& GpuDevice::shared() {
     // Before the once-only guard: a GUI thread blocked on the guard could not
     // make the surface a worker creating the instance waits for.
     gpucontext::prepareSurface();
-    static MetalManager* const instance = new MetalManager(defaultShaderDirectory());
+    static GpuDevice* const instance = new GpuDevice(shaderSearchPath());
     return *instance;
 }
 
-QString MetalManager::defaultShaderDirectory() {
+QStringList GpuDevice::shaderSearchPath() {
     const QString appDir = QCoreApplication::applicationDirPath();
-    const QString beside = appDir + QStringLiteral("/shaders");
-    if (QDir(beside).exists()) {
-        return beside;
-    }
-    return QDir::cleanPath(appDir + QStringLiteral("/../share/lumenweave/shaders"));
+    return {appDir + QStringLiteral("/shaders"),
+            QDir::cleanPath(appDir + QStringLiteral("/../share/lumenweave/shaders"))};
 }
 
-MetalManager::MetalManager(const QString& shaderDirectory) : d(std::make_unique<Impl>()) {
-    d->directory = shaderDirectory;
+GpuDevice::GpuDevice(const QStringList& shaderSearchPath) : d(std::make_unique<Impl>()) {
+    for (const QString& candidate : shaderSearchPath) {
+        if (!candidate.isEmpty() && QDir(candidate).exists()) {
+            d->directory = candidate;
+            break;
+        }
+    }
     gpucontext::ScopedThreadContext scope;
     QOpenGLFunctions_4_3_Core& gl = scope.gl();
 
     // One unit: the first error ends it and is reported; what was built stays.
-    const QDir dir(shaderDirectory);
+    const QDir dir(d->directory);
     std::optional<BuildError> error;
-    if (shaderDirectory.isEmpty() || !dir.exists()) {
-        error = BuildError{QStringLiteral("default.metallib のロードに失敗しました")};
+    if (d->directory.isEmpty()) {
+        error = BuildError{QStringLiteral("シェーダーライブラリが見つかりません: ") +
+                           shaderSearchPath.join(QStringLiteral(", "))};
     }
     if (!error) {
         d->computePipeline =
@@ -179,7 +181,7 @@ MetalManager::MetalManager(const QString& shaderDirectory) : d(std::make_unique<
     }
 }
 
-MetalManager::~MetalManager() {
+GpuDevice::~GpuDevice() {
     gpucontext::ScopedThreadContext scope;
     for (GLuint program : {d->computePipeline, d->sirdsPipeline, d->blitPipeline, d->patchFilter}) {
         if (program) {
@@ -188,21 +190,21 @@ MetalManager::~MetalManager() {
     }
 }
 
-QOpenGLFunctions_4_3_Core& MetalManager::makeCurrent() {
+QOpenGLFunctions_4_3_Core& GpuDevice::makeCurrent() {
     return gpucontext::makeThreadContextCurrent();
 }
 
-unsigned int MetalManager::computePipelineState() const {
+unsigned int GpuDevice::patchKernel() const {
     return d->computePipeline;
 }
-unsigned int MetalManager::sirdsPipelineState() const {
+unsigned int GpuDevice::sirdsKernel() const {
     return d->sirdsPipeline;
 }
-unsigned int MetalManager::blitRenderPipeline() const {
+unsigned int GpuDevice::blitProgram() const {
     return d->blitPipeline;
 }
 
-unsigned int MetalManager::patchFilterProgram() const {
+unsigned int GpuDevice::patchFilterProgram() const {
     std::call_once(d->patchFilterOnce, [this] {
         const QDir dir(d->directory);
         if (d->directory.isEmpty() || !dir.exists()) {

@@ -1,4 +1,4 @@
-#include "GaborMTKView.h"
+#include "FieldPresenter.h"
 #include "GpuGeneration.h"
 
 #include <QPainter>
@@ -25,7 +25,7 @@ protected:
     }
 
     // Draws d and checks the listed view pixels, within 2 per channel.
-    void expectFrame(const GaborMTKView::Description& d,
+    void expectFrame(const FieldPresenter::Description& d,
                      std::initializer_list<std::pair<QPoint, QColor>> pixels) {
         view.updateView(d);
         const QImage frame = view.grabFramebuffer();
@@ -39,7 +39,7 @@ protected:
         }
     }
 
-    GaborMTKView view;
+    FieldPresenter view;
     const QColor red{200, 40, 20}, blue{10, 60, 220};
     const GpuTextureRef redTexture = makeTexture(red, red), blueTexture = makeTexture(blue, blue);
 };
@@ -47,7 +47,7 @@ protected:
 } // namespace
 
 TEST_F(Presenter, LayoutThenDisplayCorrectionThenTint) {
-    GaborMTKView::Description d;
+    FieldPresenter::Description d;
     d.leftTexture = makeTexture(red, blue);
     expectFrame(d, {{{2, 2}, red}, {{61, 5}, red}, {{2, 29}, blue}, {{61, 29}, blue}});
 
@@ -60,9 +60,9 @@ TEST_F(Presenter, LayoutThenDisplayCorrectionThenTint) {
     // Entering stereo before the right eye exists shows the left canvas alone.
     d.rightTexture = nullptr;
     expectFrame(d, {{{4, 16}, red}, {{60, 16}, red}});
-    const auto halves = GaborMTKView::stereoViewports(1001, 600); // odd widths split fractionally
-    EXPECT_EQ(halves[0], (GaborMTKView::Viewport{0.0f, 0.0f, 500.5f, 600.0f}));
-    EXPECT_EQ(halves[1], (GaborMTKView::Viewport{500.5f, 0.0f, 500.5f, 600.0f}));
+    const auto halves = FieldPresenter::stereoViewports(1001, 600); // odd widths split fractionally
+    EXPECT_EQ(halves[0], (FieldPresenter::Viewport{0.0f, 0.0f, 500.5f, 600.0f}));
+    EXPECT_EQ(halves[1], (FieldPresenter::Viewport{500.5f, 0.0f, 500.5f, 600.0f}));
 
     // Display correction, then the illuminant tint.
     d = {};
@@ -82,12 +82,12 @@ TEST_F(Presenter, LayoutThenDisplayCorrectionThenTint) {
 }
 
 TEST_F(Presenter, DrawsOnlyOnChangeAndPicksUpATextureArrivingMidFrame) {
-    GaborMTKView::Description d;
+    FieldPresenter::Description d;
     d.leftTexture = redTexture;
     view.updateView(d);
-    QSignalSpy drawn(&view, &GaborMTKView::frameDrawn);
+    QSignalSpy drawn(&view, &FieldPresenter::frameDrawn);
     ASSERT_TRUE(drawn.wait(5000));
-    QTRY_VERIFY_WITH_TIMEOUT(!view.coordinator().isDrawInFlight, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!view.presenterState().isDrawInFlight, 5000);
     const int draws = view.drawCount();
     view.updateView(d);
     view.updateView(d);
@@ -96,13 +96,13 @@ TEST_F(Presenter, DrawsOnlyOnChangeAndPicksUpATextureArrivingMidFrame) {
 
     // The same texels in another texture are a change; the blue texture then
     // arrives while that frame is still on the GPU.
-    GaborMTKView::Description second;
+    FieldPresenter::Description second;
     second.leftTexture = blueTexture;
     bool handedOver = false;
-    QObject::connect(&view, &GaborMTKView::frameDrawn, &view, [&] {
+    QObject::connect(&view, &FieldPresenter::frameDrawn, &view, [&] {
         if (!std::exchange(handedOver, true)) {
             EXPECT_EQ(view.drawCount(), draws + 1);
-            EXPECT_TRUE(view.coordinator().isDrawInFlight);
+            EXPECT_TRUE(view.presenterState().isDrawInFlight);
             view.updateView(second);
             EXPECT_TRUE(view.isDisplayPending());
         }
@@ -113,10 +113,10 @@ TEST_F(Presenter, DrawsOnlyOnChangeAndPicksUpATextureArrivingMidFrame) {
     QTRY_VERIFY_WITH_TIMEOUT(handedOver, 5000);
     QTRY_VERIFY_WITH_TIMEOUT(view.drawCount() >= draws + 2, 5000);
     EXPECT_FALSE(view.isDisplayPending());
-    EXPECT_EQ(view.coordinator().leftTexture, blueTexture);
+    EXPECT_EQ(view.presenterState().leftTexture, blueTexture);
     expectFrame(second, {{{30, 16}, blue}});
 
-    GaborMTKView::Coordinator c; // values compare exactly
+    FieldPresenter::PresenterState c; // values compare exactly
     d.displayGamma = 1.0 + 1e-15;
     EXPECT_TRUE(c.update(d));
     EXPECT_FALSE(c.update(d));

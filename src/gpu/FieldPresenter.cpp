@@ -1,6 +1,6 @@
-#include "GaborMTKView.h"
+#include "FieldPresenter.h"
 
-#include "MetalManager.h"
+#include "GpuDevice.h"
 
 #include <QColor>
 #include <QOpenGLContext>
@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cmath>
 
-bool GaborMTKView::Coordinator::update(const Description& from) {
+bool FieldPresenter::PresenterState::update(const Description& from) {
     bool changed = false;
     auto take = [&changed](auto& stored, const auto& incoming) {
         if (!(stored == incoming)) {
@@ -30,15 +30,15 @@ bool GaborMTKView::Coordinator::update(const Description& from) {
     return changed;
 }
 
-std::array<GaborMTKView::Viewport, 2> GaborMTKView::stereoViewports(int drawableWidth,
-                                                                    int drawableHeight) {
+std::array<FieldPresenter::Viewport, 2> FieldPresenter::stereoViewports(int drawableWidth,
+                                                                        int drawableHeight) {
     // Not rounded: an odd width gives two fractional halves.
     const float half = float(drawableWidth) * 0.5f;
     const float h = float(drawableHeight);
     return {Viewport{0.0f, 0.0f, half, h}, Viewport{half, 0.0f, half, h}};
 }
 
-std::array<double, 3> GaborMTKView::illuminantColor(double hue) {
+std::array<double, 3> FieldPresenter::illuminantColor(double hue) {
     if (!std::isfinite(hue))
         hue = 0;
     hue = std::clamp(hue - std::floor(hue), 0.0, 1.0);
@@ -46,17 +46,17 @@ std::array<double, 3> GaborMTKView::illuminantColor(double hue) {
     return {c.redF(), c.greenF(), c.blueF()};
 }
 
-GaborMTKView::GaborMTKView(QWidget* parent) : QOpenGLWidget(parent) {
+FieldPresenter::FieldPresenter(QWidget* parent) : QOpenGLWidget(parent) {
     QSurfaceFormat format = QSurfaceFormat::defaultFormat();
     format.setVersion(4, 3);
     format.setProfile(QSurfaceFormat::CoreProfile);
     setFormat(format);
     setUpdateBehavior(QOpenGLWidget::NoPartialUpdate);
     m_completionTimer.setSingleShot(true);
-    connect(&m_completionTimer, &QTimer::timeout, this, &GaborMTKView::checkDrawCompletion);
+    connect(&m_completionTimer, &QTimer::timeout, this, &FieldPresenter::checkDrawCompletion);
 }
 
-GaborMTKView::~GaborMTKView() {
+FieldPresenter::~FieldPresenter() {
     if (m_gl) {
         makeCurrent();
         releaseGL();
@@ -64,7 +64,7 @@ GaborMTKView::~GaborMTKView() {
     }
 }
 
-void GaborMTKView::releaseGL() {
+void FieldPresenter::releaseGL() {
     if (m_fence)
         m_gl->glDeleteSync(static_cast<GLsync>(m_fence));
     m_fence = nullptr;
@@ -74,27 +74,27 @@ void GaborMTKView::releaseGL() {
     m_vao.reset();
 }
 
-void GaborMTKView::updateView(const Description& description) {
-    if (m_coordinator.update(description))
+void FieldPresenter::updateView(const Description& description) {
+    if (m_presenterState.update(description))
         setNeedsDisplay();
 }
 
-void GaborMTKView::setNeedsDisplay() {
+void FieldPresenter::setNeedsDisplay() {
     // A display asked for while a frame is on the GPU is kept, not dropped, so
     // the newest picture (the last animation frame, a late setting) still shows.
-    if (m_coordinator.isDrawInFlight) {
+    if (m_presenterState.isDrawInFlight) {
         m_displayPending = true;
         return;
     }
     update();
 }
 
-void GaborMTKView::initializeGL() {
+void FieldPresenter::initializeGL() {
     m_gl = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_4_3_Core>(context());
     if (!m_gl)
         return;
     // Creating the shared GPU context may switch contexts on this thread.
-    m_program = MetalManager::shared().blitRenderPipeline();
+    m_program = GpuDevice::shared().blitProgram();
     makeCurrent();
     connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] {
         makeCurrent();
@@ -112,19 +112,19 @@ void GaborMTKView::initializeGL() {
     m_gl->glSamplerParameteri(m_sampler, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
 }
 
-void GaborMTKView::encodePass(const GpuTextureRef& texture) {
+void FieldPresenter::encodePass(const GpuTextureRef& texture) {
     m_gl->glActiveTexture(GL_TEXTURE0);
     m_gl->glBindTexture(GL_TEXTURE_2D, texture->name());
     m_gl->glBindSampler(0, m_sampler);
-    m_gl->glUniform1f(0, m_coordinator.gammaUniform());
-    m_gl->glUniform1f(1, m_coordinator.inversionFlag());
-    m_gl->glUniform1f(2, m_coordinator.blackLiftUniform());
-    const auto& tint = m_coordinator.illuminantTint;
+    m_gl->glUniform1f(0, m_presenterState.gammaUniform());
+    m_gl->glUniform1f(1, m_presenterState.inversionFlag());
+    m_gl->glUniform1f(2, m_presenterState.blackLiftUniform());
+    const auto& tint = m_presenterState.illuminantTint;
     m_gl->glUniform3f(3, float(tint[0]), float(tint[1]), float(tint[2]));
     m_gl->glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
 }
 
-void GaborMTKView::paintGL() {
+void FieldPresenter::paintGL() {
     if (!m_gl)
         return;
     const int W = std::max(1, int(std::lround(width() * devicePixelRatioF())));
@@ -139,7 +139,7 @@ void GaborMTKView::paintGL() {
     if (!m_program || !m_vao)
         return;
 
-    const Coordinator& c = m_coordinator;
+    const PresenterState& c = m_presenterState;
     m_gl->glUseProgram(m_program);
     m_vao->bind();
     if (c.isStereoscopic && c.leftTexture && c.rightTexture) {
@@ -163,15 +163,15 @@ void GaborMTKView::paintGL() {
         m_gl->glDeleteSync(static_cast<GLsync>(m_fence));
     m_fence = m_gl->glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
     m_gl->glFlush();
-    m_coordinator.isDrawInFlight = true;
+    m_presenterState.isDrawInFlight = true;
     ++m_drawCount;
     m_completionTimer.start(0);
     emit frameDrawn();
 }
 
-void GaborMTKView::checkDrawCompletion() {
+void FieldPresenter::checkDrawCompletion() {
     if (!m_gl || !context()) {
-        m_coordinator.isDrawInFlight = false;
+        m_presenterState.isDrawInFlight = false;
         return;
     }
     makeCurrent();
@@ -190,7 +190,7 @@ void GaborMTKView::checkDrawCompletion() {
         m_completionTimer.start(1);
         return;
     }
-    m_coordinator.isDrawInFlight = false;
+    m_presenterState.isDrawInFlight = false;
     if (m_displayPending) {
         m_displayPending = false;
         update();

@@ -1,4 +1,4 @@
-#include "MetalManager.h"
+#include "GpuDevice.h"
 #include "GpuGeneration.h"
 #include "GpuTestSupport.h"
 
@@ -12,9 +12,9 @@
 
 namespace {
 
-const QByteArray kLinePrefix = "[Metal] シェーダーコンパイルエラー: ";
+const QByteArray kLinePrefix = "[GPU] シェーダーコンパイルエラー: ";
 
-TEST(MetalManager, BuildsWhatTheLibraryHoldsAndReportsTheFirstFailureOnce) {
+TEST(GpuDevice, BuildsWhatTheLibraryHoldsAndReportsTheFirstFailureOnce) {
     const QStringList all = {"gaborKernel.comp", "sirdsExpand.comp", "blitVertex.vert",
                              "blitFragment.frag", "gaborPatch.frag"};
     // (files, console lines, built). Per file of all: c copied, b written with a
@@ -32,29 +32,33 @@ TEST(MetalManager, BuildsWhatTheLibraryHoldsAndReportsTheFirstFailureOnce) {
                 file.write("#version 430 core\nvoid main() { undefinedCall(); }\n");
         }
         testing::internal::CaptureStdout();
-        const MetalManager manager(dir.path());
+        const GpuDevice manager(QStringList{dir.path()});
         manager.patchFilterProgram(); // built later, silently
         const QByteArray out = QByteArray::fromStdString(testing::internal::GetCapturedStdout());
         EXPECT_EQ(out.count('\n'), lines) << files << ": " << out.toStdString();
         EXPECT_EQ(out.startsWith(kLinePrefix) && out.size() > kLinePrefix.size() + 1, lines > 0)
             << files;
         EXPECT_FALSE(out.contains('\0')) << files << ": the driver's log is text";
-        const unsigned int states[] = {manager.computePipelineState(), manager.sirdsPipelineState(),
-                                       manager.blitRenderPipeline(), manager.patchFilterProgram()};
+        const unsigned int states[] = {manager.patchKernel(), manager.sirdsKernel(),
+                                       manager.blitProgram(), manager.patchFilterProgram()};
         for (int i = 0; i < 4; ++i)
             EXPECT_EQ(states[i] != 0, bool(built >> i & 1)) << files << ", part " << i;
     }
 }
 
-TEST(MetalManager, MissingFolderIsAMissingLibrary) {
+TEST(GpuDevice, MissingFolderIsAMissingLibrary) {
     testing::internal::CaptureStdout();
-    const MetalManager manager("/nonexistent/lumenweave/shaders");
+    const GpuDevice manager(
+        QStringList{"/nonexistent/lumenweave/shaders", "/nonexistent/share/lumenweave/shaders"});
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              (kLinePrefix + "default.metallib のロードに失敗しました\n").toStdString());
-    EXPECT_EQ(manager.computePipelineState() + manager.sirdsPipelineState() +
-                  manager.blitRenderPipeline() + manager.patchFilterProgram(),
+              (kLinePrefix +
+               "シェーダーライブラリが見つかりません: /nonexistent/lumenweave/shaders, "
+               "/nonexistent/share/lumenweave/shaders\n")
+                  .toStdString());
+    EXPECT_EQ(manager.patchKernel() + manager.sirdsKernel() + manager.blitProgram() +
+                  manager.patchFilterProgram(),
               0u);
-    EXPECT_EQ(&MetalManager::shared(), &MetalManager::shared());
+    EXPECT_EQ(&GpuDevice::shared(), &GpuDevice::shared());
 }
 
 TEST(GpuContext, WorkPutsBackTheCallersContextAndTexturesCrossThreads) {
@@ -77,7 +81,7 @@ TEST(GpuContext, WorkPutsBackTheCallersContextAndTexturesCrossThreads) {
     EXPECT_EQ(*readbackTexture(texture), gputest::pattern(8, 4));
     const unsigned int name = texture->name();
     std::thread([texture = std::move(texture)]() mutable { texture.reset(); }).join();
-    EXPECT_FALSE(MetalManager::shared().makeCurrent().glIsTexture(name));
+    EXPECT_FALSE(GpuDevice::shared().makeCurrent().glIsTexture(name));
 }
 
 } // namespace

@@ -14,7 +14,7 @@ class QOpenGLVertexArrayObject;
 // display gamma, black lift and the illuminant tint, either over the whole view
 // or as a side-by-side stereo pair. Draws only when its inputs change (or the
 // platform asks), and keeps at most one of its own frames on the GPU.
-class GaborMTKView : public QOpenGLWidget {
+class FieldPresenter : public QOpenGLWidget {
     Q_OBJECT
 public:
     // The wanted picture; the layout builds a new one on each update.
@@ -31,7 +31,7 @@ public:
     };
 
     // The draw delegate: the copied inputs and the in-flight flag.
-    class Coordinator {
+    class PresenterState {
     public:
         GpuTextureRef leftTexture;
         GpuTextureRef rightTexture;
@@ -63,14 +63,14 @@ public:
     // Colour of the illuminant at hue (saturation 0.85, brightness 1).
     static std::array<double, 3> illuminantColor(double hue);
 
-    explicit GaborMTKView(QWidget* parent = nullptr);
-    ~GaborMTKView() override;
+    explicit FieldPresenter(QWidget* parent = nullptr);
+    ~FieldPresenter() override;
 
-    // Hands the new description to the coordinator and marks the view for
+    // Hands the new description to the presenter state and marks the view for
     // display when something changed.
     void updateView(const Description& description);
 
-    const Coordinator& coordinator() const { return m_coordinator; }
+    const PresenterState& presenterState() const { return m_presenterState; }
     // A display asked for while a frame was on the GPU, to be drawn when it completes.
     bool isDisplayPending() const { return m_displayPending; }
     // Frames encoded so far.
@@ -90,7 +90,7 @@ private:
     void checkDrawCompletion();
     void releaseGL();
 
-    Coordinator m_coordinator;
+    PresenterState m_presenterState;
     bool m_displayPending = false;
     int m_drawCount = 0;
     QOpenGLFunctions_4_3_Core* m_gl = nullptr;
