@@ -1,19 +1,35 @@
 // Time per frame of the render pass for each generator and view layout, and of
-// the patch synthesis and canvas upload it builds on. Prints one table; writes
-// JSON with --benchmark_out=FILE.
+// the patch synthesis and canvas upload it builds on; and, in the live cases, the
+// frames the real main window puts on screen. Prints one table (the live cases a
+// second one with their ratios); writes JSON with --benchmark_out=FILE.
 
 #include "AppModel.h"
+#include "ContentView.h"
 #include "GpuGeneration.h"
+#include "LumenweaveApp.h"
 #include "PatchSynthesis.h"
 #include "PreferencesStore.h"
 #include "RenderPass.h"
 #include "RenderState.h"
 #include "ToolDisplay.h"
 
-#include <QGuiApplication>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QMainWindow>
+#include <QPointer>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
 #include <benchmark/benchmark.h>
 #include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -84,6 +100,242 @@ void benchmarkUpload(benchmark::State& bench) {
     }
 }
 
+// ---- live cases: the real main window at cap 60 and uncapped ----
+
+double liveSeconds = 10;
+
+struct LiveCase {
+    AppModel::RenderingMode mode;
+    const char* modeName;
+    Layout layout;
+    int width, height; // canvas, in points (the test display's scale is 1)
+    std::string name() const {
+        return std::string(modeName) + "/" + layoutName(layout) + "/" + std::to_string(width) +
+               "x" + std::to_string(height);
+    }
+};
+
+struct LiveResult {
+    std::string name;
+    double deliveredFps = 0; // frames put on screen per second at cap 60
+    double uncappedMs = 0;   // per frame, each pass asked for once the last frame is shown
+    double passMs = 0;       // one render pass alone
+    double presentMs = 0;    // one redraw of a fixed frame
+};
+std::vector<LiveResult> liveResults;
+
+std::string loadAverage() {
+    QFile file(QStringLiteral("/proc/loadavg"));
+    if (!file.open(QIODevice::ReadOnly))
+        return "unknown";
+    const QList<QByteArray> fields = file.readAll().split(' ');
+    return fields.size() >= 3 ? (fields[0] + " " + fields[1] + " " + fields[2]).toStdString()
+                              : "unknown";
+}
+
+void runEventsFor(double seconds) {
+    QEventLoop loop;
+    QTimer::singleShot(int(seconds * 1000), &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+bool waitUntil(const std::function<bool()>& condition, double seconds) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > seconds * 1000)
+            return false;
+        runEventsFor(0.005);
+    }
+    return true;
+}
+
+// Counts the frames put on screen that show a picture not shown before.
+class FramesOnScreen : public QObject {
+public:
+    FramesOnScreen(ContentView& view, FieldPresenter& presenter) {
+        connect(&view.renderState(), &RenderState::texturesChanged, this, [this] { fresh = true; });
+        connect(&presenter, &FieldPresenter::frameSwapped, this, [this] {
+            ++swaps;
+            if (!std::exchange(fresh, false))
+                return;
+            ++frames;
+            if (onFrame)
+                onFrame();
+        });
+    }
+    // Frames (or, with swaps, every redraw) during seconds of running events.
+    double perSecond(double seconds, const long long FramesOnScreen::*counter) {
+        const long long before = this->*counter;
+        QElapsedTimer clock;
+        clock.start();
+        runEventsFor(seconds);
+        return double(this->*counter - before) / (double(clock.nsecsElapsed()) * 1e-9);
+    }
+    long long frames = 0;
+    long long swaps = 0;
+    std::function<void()> onFrame;
+
+private:
+    bool fresh = false;
+};
+
+// The application's main window with every animation kind on, its canvas at the
+// case's size.
+class LiveWindow {
+public:
+    explicit LiveWindow(const LiveCase& c) : app(model(c)) {
+        app.show();
+        QMainWindow* window = app.mainWindow();
+        waitUntil([&] { return view().isVisible() && view().width() > 0; }, 10);
+        const QSize frame = window->size() - view().size();
+        window->resize(c.width + frame.width(), c.height + frame.height());
+        ready = waitUntil(
+            [&] {
+                return view().size() == QSize(c.width, c.height) &&
+                       view().renderState().viewSize == QSizeF(c.width, c.height) &&
+                       view().presenter() && view().renderState().lastFps > 0;
+            },
+            60);
+    }
+    ~LiveWindow() {
+        view().stopDisplayLink();
+        RenderState::renderThreadPool().waitForDone();
+    }
+    ContentView& view() { return *app.contentView(); }
+    bool ready = false;
+
+private:
+    static std::unique_ptr<AppModel> model(const LiveCase& c) {
+        auto m = std::make_unique<AppModel>(std::make_shared<MemoryPreferencesStore>());
+        m->setRenderingMode(c.mode);
+        m->setIsStereoscopicMode(c.layout == Layout::stereo);
+        m->setIsAutostereogramMode(c.layout == Layout::autostereogram);
+        m->setIsRotationAnimationEnabled(true);
+        m->setIsPhaseAnimationEnabled(true);
+        m->setIsBreathingEnabled(true);
+        m->setIsRandomTileSpinEnabled(true);
+        m->setAnimationMaxFPS(60);
+        m->setShowStatusBar(true);
+        return m;
+    }
+    LumenweaveApp app;
+};
+
+// The bare present of a layout and size does not depend on the generator, so
+// the cases after the first share its figure.
+std::map<std::string, double> presentBaselines;
+
+void benchmarkLive(benchmark::State& bench, LiveCase c) {
+    const QSize screen = QGuiApplication::primaryScreen()->availableGeometry().size();
+    if (screen.width() < c.width + 20 || screen.height() < c.height + 80) {
+        bench.SkipWithError("the screen is smaller than the window; run scripts/bench.sh");
+        return;
+    }
+    for (auto _ : bench) {
+        QElapsedTimer total;
+        total.start();
+        LiveWindow live(c);
+        ContentView& view = live.view();
+        RenderState& state = view.renderState();
+        QPointer<FieldPresenter> presenter = view.presenter();
+        if (!live.ready || !presenter) {
+            bench.SkipWithError("the window showed no frames");
+            return;
+        }
+        FramesOnScreen counter(view, *presenter);
+        LiveResult r;
+        r.name = c.name();
+
+        // Delivered at cap 60: the display link drives, as in use.
+        runEventsFor(2);
+        r.deliveredFps = counter.perSecond(liveSeconds, &FramesOnScreen::frames);
+
+        // Uncapped: the next pass is asked for as soon as a frame is on screen.
+        view.stopDisplayLink();
+        waitUntil([&] { return !state.isRenderInFlight; }, 30);
+        runEventsFor(0.2);
+        counter.onFrame = [&] { state.animationTick(1.0 / 60.0); };
+        state.animationTick(1.0 / 60.0);
+        r.uncappedMs = 1000.0 / counter.perSecond(liveSeconds, &FramesOnScreen::frames);
+        counter.onFrame = {};
+        waitUntil([&] { return !state.isRenderInFlight; }, 30);
+
+        // The pass alone, on this window's last snapshot.
+        {
+            const RenderSnapshot snapshot = state.takeSnapshot(true);
+            SIRDSShiftCache cache;
+            QElapsedTimer clock;
+            clock.start();
+            long long passes = 0;
+            while (clock.elapsed() < liveSeconds * 1000 || passes == 0) {
+                RenderOutcome outcome =
+                    renderFrame(snapshot, c.mode, view.appModel().animationRenderScale(), cache);
+                benchmark::DoNotOptimize(outcome);
+                ++passes;
+            }
+            r.passMs = double(clock.nsecsElapsed()) * 1e-6 / double(passes);
+        }
+
+        // The bare present: the presenter redrawing the frame it has, as fast as it can.
+        const std::string layoutKey = r.name.substr(r.name.find('/') + 1);
+        if (auto known = presentBaselines.find(layoutKey); known != presentBaselines.end()) {
+            r.presentMs = known->second;
+        } else {
+            runEventsFor(0.2);
+            auto connection = QObject::connect(presenter, &FieldPresenter::frameSwapped, presenter,
+                                               [&] { presenter->update(); });
+            presenter->update();
+            r.presentMs = 1000.0 / counter.perSecond(liveSeconds, &FramesOnScreen::swaps);
+            QObject::disconnect(connection);
+            presentBaselines[layoutKey] = r.presentMs;
+        }
+
+        const double ideal = std::min(60.0, 1000.0 / (r.passMs + r.presentMs));
+        bench.counters["fps_cap60"] = r.deliveredFps;
+        bench.counters["uncapped_ms"] = r.uncappedMs;
+        bench.counters["pass_ms"] = r.passMs;
+        bench.counters["present_ms"] = r.presentMs;
+        bench.counters["fps_of_ideal"] = r.deliveredFps / ideal;
+        bench.counters["uncapped_of_sum"] = r.uncappedMs / (r.passMs + r.presentMs);
+        liveResults.push_back(r);
+        bench.SetIterationTime(double(total.nsecsElapsed()) * 1e-9);
+    }
+}
+
+void printLiveTable(const std::string& loadBefore) {
+    if (liveResults.empty())
+        return;
+    std::printf("\nFrames on screen, %g s per figure; load average before %s, after %s\n",
+                liveSeconds, loadBefore.c_str(), loadAverage().c_str());
+    std::printf("%-34s %8s %8s %8s %8s %8s %9s %9s\n", "case", "fps@60", "ideal", "uncap ms",
+                "pass ms", "pres ms", "fps/ideal", "uncap/sum");
+    for (const LiveResult& r : liveResults) {
+        const double sum = r.passMs + r.presentMs;
+        const double ideal = std::min(60.0, 1000.0 / sum);
+        std::printf("%-34s %8.1f %8.1f %8.1f %8.1f %8.1f %9.2f %9.2f\n", r.name.c_str(),
+                    r.deliveredFps, ideal, r.uncappedMs, r.passMs, r.presentMs,
+                    r.deliveredFps / ideal, r.uncappedMs / sum);
+    }
+    std::printf("ideal = min(60, 1000 / (pass + present)); targets: fps/ideal >= 0.9 and "
+                "uncap/sum <= 1.2 (gpu, single and stereo)\n");
+}
+
+void registerLive() {
+    const std::pair<int, int> sizes[] = {{1600, 1200}, {3840, 2160}};
+    const std::pair<AppModel::RenderingMode, const char*> modes[] = {
+        {AppModel::RenderingMode::gpu, "gpu"}, {AppModel::RenderingMode::cpu, "cpu"}};
+    for (const auto& [w, h] : sizes)
+        for (const auto& [mode, modeName] : modes)
+            for (Layout layout : {Layout::single, Layout::stereo, Layout::autostereogram}) {
+                const LiveCase c{mode, modeName, layout, w, h};
+                benchmark::RegisterBenchmark(("live/" + c.name()).c_str(), benchmarkLive, c)
+                    ->Iterations(1)
+                    ->UseManualTime()
+                    ->Unit(benchmark::kSecond);
+            }
+}
+
 void registerAll() {
     const std::pair<AppModel::RenderingMode, const char*> modes[] = {
         {AppModel::RenderingMode::cpu, "cpu"},
@@ -106,6 +358,30 @@ void registerAll() {
     benchmark::RegisterBenchmark("uploadImageToTexture/3840x2160", benchmarkUpload)
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime();
+    registerLive();
+}
+
+// Takes --live-seconds=N (the length of each live figure) out of the arguments.
+bool takeLiveSeconds(int& argc, char** argv) {
+    const std::string prefix = "--live-seconds=";
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg.rfind(prefix, 0) != 0) {
+            argv[kept++] = argv[i];
+            continue;
+        }
+        char* end = nullptr;
+        liveSeconds = std::strtod(arg.c_str() + prefix.size(), &end);
+        if (*end != '\0' || !(liveSeconds >= 0.5 && liveSeconds <= 600)) {
+            std::fprintf(stderr, "lumenweave-bench: --live-seconds needs 0.5 to 600, not '%s'\n",
+                         arg.c_str() + prefix.size());
+            return false;
+        }
+    }
+    argc = kept;
+    argv[argc] = nullptr;
+    return true;
 }
 
 } // namespace
@@ -115,13 +391,21 @@ int main(int argc, char** argv) {
         std::fputs("lumenweave-bench: no display; run it under xvfb-run -a\n", stderr);
         return 2;
     }
+    if (!takeLiveSeconds(argc, argv))
+        return 1;
+    // The live windows' application keeps nothing of the user's.
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QGuiApplication app(argc, argv);
+    QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
     registerAll();
+    const std::string loadBefore = loadAverage();
+    benchmark::AddCustomContext("load_average_before", loadBefore);
     benchmark::RunSpecifiedBenchmarks();
+    printLiveTable(loadBefore);
     benchmark::Shutdown();
     return 0;
 }
