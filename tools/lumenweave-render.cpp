@@ -3,6 +3,7 @@
 
 #include "AppModel.h"
 #include "GpuGeneration.h"
+#include "PngFile.h"
 #include "PreferencesStore.h"
 #include "RenderPass.h"
 #include "RenderState.h"
@@ -13,6 +14,7 @@
 #include <QPainter>
 #include <QRegularExpression>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <limits>
 #include <optional>
@@ -27,25 +29,53 @@ struct Failure {
     throw Failure{message};
 }
 
+// Plain decimal notation only: no sign but '-', no spaces, no nan or inf spellings.
+bool isDecimal(const QString& text) {
+    static const QRegularExpression pattern(
+        QStringLiteral("^-?([0-9]+(\\.[0-9]*)?|\\.[0-9]+)([eE][-+]?[0-9]+)?$"));
+    return pattern.match(text).hasMatch();
+}
+
 double number(const QCommandLineParser& parser, const QString& name, double lo, double hi) {
+    const QString text = parser.value(name);
     bool ok = false;
-    const double v = parser.value(name).toDouble(&ok);
+    const double v = isDecimal(text) ? text.toDouble(&ok) : 0.0;
     if (!ok || !std::isfinite(v) || v < lo || v > hi)
         fail(QStringLiteral("--%1 needs a number from %2 to %3, not '%4'")
                  .arg(name)
                  .arg(lo)
                  .arg(hi)
-                 .arg(parser.value(name)));
+                 .arg(text));
+    return v;
+}
+
+qint64 wholeNumber(const QCommandLineParser& parser, const QString& name, qint64 lo, qint64 hi) {
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,18}$"));
+    const QString text = parser.value(name);
+    const qint64 v = digits.match(text).hasMatch() ? text.toLongLong() : lo - 1;
+    if (v < lo || v > hi)
+        fail(QStringLiteral("--%1 needs a whole number from %2 to %3, not '%4'")
+                 .arg(name)
+                 .arg(lo)
+                 .arg(hi)
+                 .arg(text));
     return v;
 }
 
 std::uint64_t seedValue(const QString& text) {
+    static const QRegularExpression decimal(QStringLiteral("^[0-9]+$"));
+    static const QRegularExpression hex(QStringLiteral("^0[xX][0-9a-fA-F]+$"));
     bool ok = false;
-    const std::uint64_t v = text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)
-                                ? text.mid(2).toULongLong(&ok, 16)
-                                : text.toULongLong(&ok, 10);
+    std::uint64_t v = 0;
+    // toULongLong reports overflow past 2^64 - 1 as a failure.
+    if (hex.match(text).hasMatch())
+        v = text.mid(2).toULongLong(&ok, 16);
+    else if (decimal.match(text).hasMatch())
+        v = text.toULongLong(&ok, 10);
     if (!ok)
-        fail(QStringLiteral("--seed needs an unsigned 64-bit number, not '%1'").arg(text));
+        fail(QStringLiteral("--seed needs a decimal or 0x-hex number from 0 to "
+                            "18446744073709551615, not '%1'")
+                 .arg(text));
     return v;
 }
 
@@ -137,7 +167,7 @@ int run(const QStringList& arguments) {
     option("disparity", "Stereo phase disparity in units of pi.", "d", "0.25");
     option("columns", "Autostereogram strip columns (2 to 6).", "n", "3");
     option("black-level", "Black level of the colour tint.", "b", "1");
-    option("render-scale", "Render scale (0.4 to 1 take effect).", "r", "1");
+    option("render-scale", "Render scale, 0.4 to 1.", "r", "1");
     option("generator", "gpu, filter (image filter) or cpu.", "name", "gpu");
     parser.addOption(QCommandLineOption(QStringLiteral("stereo"), QStringLiteral("Stereo pair.")));
     parser.addOption(
@@ -167,9 +197,9 @@ int run(const QStringList& arguments) {
     const double phase = number(parser, QStringLiteral("phase"), -big, big);
     const double breathingPhase = number(parser, QStringLiteral("breathing-phase"), -big, big);
     const double disparity = number(parser, QStringLiteral("disparity"), -big, big);
-    const double columns = number(parser, QStringLiteral("columns"), 2, 6);
+    const qint64 columns = wholeNumber(parser, QStringLiteral("columns"), 2, 6);
     const double blackLevel = number(parser, QStringLiteral("black-level"), 0, 1);
-    const double renderScale = number(parser, QStringLiteral("render-scale"), 0.01, 1e3);
+    const double renderScale = number(parser, QStringLiteral("render-scale"), 0.4, 1);
     const AppModel::RenderingMode generator =
         generatorValue(parser.value(QStringLiteral("generator")));
 
@@ -180,7 +210,7 @@ int run(const QStringList& arguments) {
     model.setIsStereoscopicMode(stereo);
     model.setIsAutostereogramMode(autostereogram);
     model.setStereoPhaseDisparity(disparity);
-    model.setSirdsStripColumns(qint64(columns));
+    model.setSirdsStripColumns(columns);
     model.setIsColorMode(parser.isSet(QStringLiteral("color")));
 
     RenderState state(model);
@@ -199,8 +229,8 @@ int run(const QStringList& arguments) {
         snapshot, model.renderingMode(), model.animationRenderScale(), state.sirdsShiftCache());
     const QImage frame = frameImage(outcome);
     const QString path = parser.positionalArguments().constFirst();
-    if (!frame.save(path, "PNG"))
-        fail(QStringLiteral("cannot write %1").arg(path));
+    if (const QString error = savePng(frame, path); !error.isEmpty())
+        fail(error);
     return 0;
 }
 
@@ -211,6 +241,8 @@ int main(int argc, char** argv) {
         std::fputs("lumenweave-render: no display; run it under xvfb-run -a\n", stderr);
         return 2;
     }
+    // Past a file-size limit a write should fail and be reported, not end the process.
+    std::signal(SIGXFSZ, SIG_IGN);
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QGuiApplication app(argc, argv);
     try {

@@ -8,13 +8,19 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 namespace {
 
 class RenderToolTest : public ::testing::Test {
 protected:
     // Runs the built renderer; returns its exit code, keeps its standard error.
-    int runTool(QStringList arguments) {
+    int runTool(QStringList arguments, rlim_t fileSizeLimit = RLIM_INFINITY) {
         QProcess process;
+        process.setChildProcessModifier([fileSizeLimit] {
+            const rlimit limit{fileSizeLimit, fileSizeLimit};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        });
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
         process.setProcessEnvironment(env);
@@ -56,17 +62,52 @@ TEST_F(RenderToolTest, WritesTheFieldOfEachGenerator) {
 }
 
 TEST_F(RenderToolTest, BadOptionsFailWithOneLine) {
-    const QList<QStringList> bad = {
-        {"--size", "800by600", output("x.png")},       {"--no-such-option", output("x.png")},
-        {"--scale", "nan", output("x.png")},           {"--generator", "metal", output("x.png")},
-        {"--generator", "coreImage", output("x.png")}, {}};
-    for (const QStringList& arguments : bad) {
+    const QList<QStringList> bad = {{"--size", "800by600"},
+                                    {"--no-such-option"},
+                                    {"--scale", "nan"},
+                                    {"--scale", " 2"},
+                                    {"--phase", "1e999"},
+                                    {"--generator", "metal"},
+                                    {"--generator", "coreImage"},
+                                    {"--columns", "2.5"},
+                                    {"--columns", "7"},
+                                    {"--render-scale", "1000"},
+                                    {"--render-scale", "0.1"},
+                                    {"--seed", "+5"},
+                                    {"--seed", " 5"},
+                                    {"--seed", "-1"},
+                                    {"--seed", "0x"},
+                                    {"--seed", "18446744073709551616"},
+                                    {"--seed", "0x1ffffffffffffffff"}};
+    for (QStringList arguments : bad) {
+        arguments << output("x.png");
         SCOPED_TRACE(arguments.join(' ').toStdString());
         EXPECT_NE(runTool(arguments), 0);
         EXPECT_EQ(errorText.count('\n'), 1) << errorText.toStdString();
         EXPECT_TRUE(errorText.startsWith("lumenweave-render: "));
     }
+    EXPECT_NE(runTool({}), 0);
     EXPECT_FALSE(QFile::exists(output("x.png")));
+
+    // The ends of the seed's range are well formed.
+    for (const char* seed : {"18446744073709551615", "0xFFFFFFFFFFFFFFFF", "0"})
+        EXPECT_EQ(runTool({"--seed", seed, "--size", "8x8", "--generator", "cpu", output("x.png")}),
+                  0)
+            << seed << errorText.toStdString();
+}
+
+TEST_F(RenderToolTest, AFailedWriteLeavesTheOldFileWhole) {
+    QFile old(output("old.png"));
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    const QByteArray before(300, 'x');
+    old.write(before);
+    old.close();
+    // The file-size limit stops the new PNG part way, as a full disk would.
+    EXPECT_NE(runTool({"--size", "128x128", "--generator", "cpu", output("old.png")}, 1024), 0);
+    EXPECT_EQ(errorText.count('\n'), 1) << errorText.toStdString();
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(old.readAll() == before) << "the old file is left byte for byte";
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"old.png"}); // no leftovers
 }
 
 } // namespace
