@@ -189,12 +189,13 @@ void ContentView::canvasAppeared() {
     if (size.width() > 0 && size.height() > 0) {
         m_state->viewSize = size;
         m_state->maxPatchSize = m_model.maxPatchSize();
+        // Built now even when ticks will render: the spin step asks for a frame
+        // only once there are cells to spin.
+        m_state->prepareAnimationTiles();
         updateDisplayLink();
         // A running animation renders on its next tick.
-        if (!isAnimationDriven()) {
-            m_state->prepareAnimationTiles();
+        if (!isAnimationDriven())
             requestRender(true);
-        }
     }
     refreshLayout();
 }

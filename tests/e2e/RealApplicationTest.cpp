@@ -1,6 +1,8 @@
 // Starts the real executable under the test's X display and drives it with real
 // key events (xdotool), as a user would.
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QProcess>
 #include <QSettings>
@@ -201,4 +203,22 @@ TEST(RealApplication, DrawsTheFieldAndKeepsAPanelSettingAcrossRuns) {
         EXPECT_TRUE(keyUntil(mainWindow, QStringLiteral("ctrl+q"),
                              [&] { return app.process.waitForFinished(50); }));
     }
+}
+
+TEST(RealApplication, RandomSpinsAloneStillDrawTheField) {
+    PrivateDisplay display;
+    ASSERT_FALSE(display.name.isEmpty()) << "Xvfb starts";
+    displayName = display.name;
+    QTemporaryDir config;
+    ASSERT_TRUE(config.isValid());
+    ASSERT_TRUE(QDir(config.path()).mkpath(QStringLiteral("Lumenweave")));
+    QFile file(config.path() + "/Lumenweave/Lumenweave.conf");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[General]\nisRandomTileSpinEnabled=true\n");
+    file.close();
+
+    Application app(config.path());
+    ASSERT_TRUE(app.opensItsWindow());
+    EXPECT_TRUE(waitFor([&] { return middleGreySpread(appWindows().first()) > 10.0; }, 30000))
+        << "a non-uniform field appears";
 }

@@ -74,6 +74,28 @@ TEST(ContentView, NothingBeforeTheCanvasAppears) {
     EXPECT_EQ(p.view.presenter(), nullptr);
 }
 
+TEST(ContentView, FirstFrameComesWhateverAnimationsAreOn) {
+    for (int kinds = 0; kinds < 64; ++kinds) {
+        SCOPED_TRACE("rotation, phase, breathing, spin, illuminant, paused: " +
+                     std::to_string(kinds));
+        // As restored at start: on before the view exists.
+        AppModel model{std::make_shared<MemoryPreferencesStore>()};
+        model.setIsRotationAnimationEnabled(kinds & 1);
+        model.setIsPhaseAnimationEnabled(kinds & 2);
+        model.setIsBreathingEnabled(kinds & 4);
+        model.setIsRandomTileSpinEnabled(kinds & 8);
+        model.setIsIlluminantMode(kinds & 16);
+        model.setIsAnimationPaused(kinds & 32);
+        SystemLoadMonitor monitor{QStringLiteral("/nonexistent"), false};
+        ContentView view{model, nullptr, &monitor};
+        view.renderState().setExecutor([](std::function<void()>) {});
+        view.resize(200, 150);
+        view.show();
+        // The appearance or the first tick asks for it.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return view.renderState().renderCount() > 0; }, 5000));
+    }
+}
+
 TEST_F(ContentViewReactions, TriggerRowsRenderOnlyOnAChangeThatApplies) {
     EXPECT_EQ(reactionTo([&] { model.setIsColorMode(true); }), forced);
     model.setStereoPhaseDisparity(0.5); // stereo off
