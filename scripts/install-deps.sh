@@ -11,8 +11,8 @@ packages=(
   libtbb-dev
   googletest libgtest-dev libgmock-dev
   libbenchmark-dev
-  fonts-noto-cjk
-  xvfb xauth xdotool imagemagick
+  fonts-noto-cjk qt6-translations-l10n
+  xvfb xauth xdotool imagemagick openbox
   clang-format
 )
 

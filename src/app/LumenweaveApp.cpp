@@ -3,14 +3,21 @@
 #include "ContentView.h"
 #include "ControlPanelView.h"
 #include "WindowAccessor.h"
+#include "WindowGeometry.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QKeySequence>
+#include <QLibraryInfo>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScreen>
+#include <QShortcut>
+#include <QStyle>
+#include <QTranslator>
 #include <QVBoxLayout>
 
 namespace {
@@ -20,12 +27,54 @@ constexpr int kPanelMinimumWidth = 260;
 constexpr int kPanelMinimumHeight = 300;
 constexpr int kMainDefaultWidth = 960;
 constexpr int kMainDefaultHeight = 640;
+
+// The shell's own keys, in a group of their own so that no setting key is touched.
+const QString kMainGeometryKey = QStringLiteral("Window/mainWindowGeometry");
+const QString kMainFullScreenKey = QStringLiteral("Window/mainWindowFullScreen");
+const QString kMainMaximizedKey = QStringLiteral("Window/mainWindowMaximized");
+const QString kPanelGeometryKey = QStringLiteral("Window/controlPanelGeometry");
+
+QList<QRect> availableScreenAreas() {
+    QList<QRect> areas;
+    if (QScreen* primary = QGuiApplication::primaryScreen())
+        areas << primary->availableGeometry();
+    for (QScreen* screen : QGuiApplication::screens()) {
+        if (screen != QGuiApplication::primaryScreen())
+            areas << screen->availableGeometry();
+    }
+    return areas;
+}
+
+// A stored geometry brought into the screens present now, or nothing.
+std::optional<QRect> restoredGeometry(const PreferencesStore& store, const QString& key) {
+    const std::optional<QRect> saved = parseWindowGeometry(store.objectForKey(key));
+    if (!saved)
+        return std::nullopt;
+    const int titleBar = QApplication::style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    return fitIntoScreens(*saved, availableScreenAreas(), titleBar);
+}
+
+bool storedFlag(const PreferencesStore& store, const QString& key) {
+    return readBool(store.objectForKey(key)).value_or(false);
+}
+
+QAction* makeAction(const QString& text, QObject* parent, const QList<QKeySequence>& keys = {}) {
+    auto* action = new QAction(text, parent);
+    action->setShortcuts(keys);
+    // The commands work whichever window of the application is active.
+    action->setShortcutContext(Qt::ApplicationShortcut);
+    return action;
+}
+
 } // namespace
 
 LumenweaveApp::LumenweaveApp() : LumenweaveApp(std::make_unique<AppModel>()) {}
 
 LumenweaveApp::LumenweaveApp(std::unique_ptr<AppModel> model) : m_appModel(std::move(model)) {
     buildMainWindow();
+    buildMenus();
+    followModel();
+    connect(m_appModel.get(), &AppModel::changed, this, &LumenweaveApp::followModel);
 }
 
 LumenweaveApp::~LumenweaveApp() {
@@ -34,49 +83,153 @@ LumenweaveApp::~LumenweaveApp() {
     delete m_mainWindow;
 }
 
+bool LumenweaveApp::installQtTranslations(QCoreApplication& application) {
+    // The interface is Japanese whatever the user's locale, Qt's own texts too.
+    const QLocale japanese(QLocale::Japanese, QLocale::Japan);
+    QLocale::setDefault(japanese);
+    auto* translator = new QTranslator(&application);
+    if (!translator->load(japanese, QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    QCoreApplication::installTranslator(translator);
+    return true;
+}
+
 void LumenweaveApp::buildMainWindow() {
     m_mainWindow = new QMainWindow;
     m_mainWindow->setAttribute(Qt::WA_DeleteOnClose, false);
     m_contentView = new ContentView(*m_appModel);
     m_mainWindow->setCentralWidget(m_contentView);
-    m_mainWindow->resize(kMainDefaultWidth, kMainDefaultHeight);
+    m_mainWindow->installEventFilter(this);
+}
 
-    // Both commands work whichever window of the application is active.
-    m_showSettingsAction = new QAction(tr("設定..."), m_mainWindow);
-    m_showSettingsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
-    m_showSettingsAction->setShortcutContext(Qt::ApplicationShortcut);
+void LumenweaveApp::buildMenus() {
+    m_showSettingsAction =
+        makeAction(tr("設定..."), m_mainWindow, {QKeySequence(Qt::CTRL | Qt::Key_Comma)});
     m_showSettingsAction->setMenuRole(QAction::PreferencesRole);
     connect(m_showSettingsAction, &QAction::triggered, this, &LumenweaveApp::showControlPanel);
 
-    m_randomizeAction = new QAction(tr("ランダマイズ"), m_mainWindow);
-    m_randomizeAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
-    m_randomizeAction->setShortcutContext(Qt::ApplicationShortcut);
+    m_randomizeAction =
+        makeAction(tr("ランダマイズ"), m_mainWindow, {QKeySequence(Qt::CTRL | Qt::Key_R)});
     connect(m_randomizeAction, &QAction::triggered, this,
             [this] { m_appModel->requestRandomize(); });
 
-    auto* aboutAction = new QAction(tr("Lumenweave について"), m_mainWindow);
-    aboutAction->setMenuRole(QAction::AboutRole);
-    connect(aboutAction, &QAction::triggered, this, &LumenweaveApp::showAbout);
+    m_aboutAction = makeAction(tr("Lumenweave について"), m_mainWindow);
+    m_aboutAction->setMenuRole(QAction::AboutRole);
+    connect(m_aboutAction, &QAction::triggered, this, &LumenweaveApp::showAbout);
 
-    auto* quitAction = new QAction(tr("終了"), m_mainWindow);
-    quitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    quitAction->setShortcutContext(Qt::ApplicationShortcut);
-    quitAction->setMenuRole(QAction::QuitRole);
-    connect(quitAction, &QAction::triggered, qApp, &QApplication::quit, Qt::QueuedConnection);
+    m_quitAction = makeAction(tr("終了"), m_mainWindow, {QKeySequence(Qt::CTRL | Qt::Key_Q)});
+    m_quitAction->setMenuRole(QAction::QuitRole);
+    // The same way out as the window's close button: geometry saved, panel closed.
+    connect(m_quitAction, &QAction::triggered, m_mainWindow, &QWidget::close, Qt::QueuedConnection);
+
+    m_fullScreenAction =
+        makeAction(tr("フルスクリーン"), m_mainWindow,
+                   {QKeySequence(Qt::Key_F11), QKeySequence(Qt::CTRL | Qt::META | Qt::Key_F)});
+    m_fullScreenAction->setCheckable(true);
+    connect(m_fullScreenAction, &QAction::triggered, this, &LumenweaveApp::setFullScreen);
+    m_leaveFullScreen = new QShortcut(QKeySequence(Qt::Key_Escape), m_mainWindow);
+    m_leaveFullScreen->setEnabled(false);
+    connect(m_leaveFullScreen, &QShortcut::activated, this, [this] { setFullScreen(false); });
+
+    // triggered, not toggled: following the model must not write it back.
+    m_statusBarAction = makeAction(tr("ステータスバーを表示"), m_mainWindow);
+    m_statusBarAction->setCheckable(true);
+    connect(m_statusBarAction, &QAction::triggered, m_appModel.get(), &AppModel::setShowStatusBar);
+
+    // Space pauses from the main window's key catcher only, so it is shown as a
+    // hint after the tab and never registered as a shortcut here.
+    m_pauseAction = makeAction(tr("一時停止") + QLatin1Char('\t') + tr("スペース"), m_mainWindow);
+    m_pauseAction->setCheckable(true);
+    connect(m_pauseAction, &QAction::triggered, m_appModel.get(), &AppModel::setIsAnimationPaused);
 
     QMenu* appMenu = m_mainWindow->menuBar()->addMenu(QStringLiteral("Lumenweave"));
-    appMenu->addAction(aboutAction);
+    appMenu->addAction(m_aboutAction);
     appMenu->addSeparator();
     appMenu->addAction(m_showSettingsAction);
     appMenu->addSeparator();
-    appMenu->addAction(quitAction);
+    appMenu->addAction(m_quitAction);
 
     QMenu* viewMenu = m_mainWindow->menuBar()->addMenu(tr("表示"));
     viewMenu->addAction(m_randomizeAction);
+    viewMenu->addSeparator();
+    viewMenu->addAction(m_fullScreenAction);
+    viewMenu->addAction(m_statusBarAction);
+    viewMenu->addAction(m_pauseAction);
+
+    // The menu bar is hidden in full screen, and a hidden menu's shortcuts are
+    // dead; on the window itself they keep working.
+    m_mainWindow->addActions(
+        {m_showSettingsAction, m_randomizeAction, m_quitAction, m_fullScreenAction});
+}
+
+void LumenweaveApp::followModel() {
+    m_statusBarAction->setChecked(m_appModel->showStatusBar());
+    m_pauseAction->setChecked(m_appModel->isAnimationPaused());
 }
 
 void LumenweaveApp::show() {
+    const PreferencesStore& store = m_appModel->preferencesStore();
+    if (const std::optional<QRect> saved = restoredGeometry(store, kMainGeometryKey)) {
+        m_mainWindow->setGeometry(*saved);
+    } else {
+        QScreen* screen = m_mainWindow->screen();
+        const QRect area = screen ? screen->availableGeometry() : QRect();
+        m_mainWindow->setGeometry(
+            defaultWindowGeometry(QSize(kMainDefaultWidth, kMainDefaultHeight), area));
+    }
+    Qt::WindowStates state = Qt::WindowNoState;
+    if (storedFlag(store, kMainMaximizedKey))
+        state |= Qt::WindowMaximized;
+    if (storedFlag(store, kMainFullScreenKey))
+        state |= Qt::WindowFullScreen;
+    m_mainWindow->setWindowState(state);
+    mainWindowStateChanged();
     m_mainWindow->show();
+}
+
+void LumenweaveApp::setFullScreen(bool on) {
+    const Qt::WindowStates state = m_mainWindow->windowState();
+    m_mainWindow->setWindowState(on ? state | Qt::WindowFullScreen : state & ~Qt::WindowFullScreen);
+    mainWindowStateChanged();
+}
+
+void LumenweaveApp::mainWindowStateChanged() {
+    const bool fullScreen = m_mainWindow->windowState().testFlag(Qt::WindowFullScreen);
+    // Nothing but the field in full screen.
+    m_mainWindow->menuBar()->setVisible(!fullScreen);
+    m_fullScreenAction->setChecked(fullScreen);
+    m_leaveFullScreen->setEnabled(fullScreen);
+}
+
+bool LumenweaveApp::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_mainWindow) {
+        if (event->type() == QEvent::WindowStateChange)
+            mainWindowStateChanged();
+        else if (event->type() == QEvent::Close)
+            mainWindowClosing();
+    } else if (event->type() == QEvent::Close && watched->objectName() == "control-panel") {
+        m_appModel->preferencesStore().setObject(
+            kPanelGeometryKey, formatWindowGeometry(static_cast<QWidget*>(watched)->geometry()));
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void LumenweaveApp::mainWindowClosing() {
+    PreferencesStore& store = m_appModel->preferencesStore();
+    const Qt::WindowStates state = m_mainWindow->windowState();
+    // The geometry to come back to; full screen and maximized are flags over it.
+    store.setObject(kMainGeometryKey, formatWindowGeometry(m_mainWindow->normalGeometry()));
+    store.setBool(kMainFullScreenKey, state.testFlag(Qt::WindowFullScreen));
+    store.setBool(kMainMaximizedKey, state.testFlag(Qt::WindowMaximized));
+    // Without the main window there is no menu: the panel goes with it, and
+    // with the last window closed the application quits.
+    for (QWidget* panel : {m_pendingPanelWindow.data(), m_controlPanelWindow.data()}) {
+        if (panel && panel->isVisible())
+            panel->close();
+    }
 }
 
 void LumenweaveApp::showControlPanel() {
@@ -104,8 +257,13 @@ void LumenweaveApp::showControlPanel() {
 void LumenweaveApp::openControlPanelWindow() {
     auto* window = new QWidget(nullptr, Qt::Window);
     window->setObjectName(QStringLiteral("control-panel"));
+    window->setWindowTitle(tr("Lumenweave 設定"));
     window->setMinimumSize(kPanelMinimumWidth, kPanelMinimumHeight);
-    window->resize(kPanelDefaultWidth, kPanelDefaultHeight);
+    if (const auto saved = restoredGeometry(m_appModel->preferencesStore(), kPanelGeometryKey))
+        window->setGeometry(*saved);
+    else
+        window->resize(kPanelDefaultWidth, kPanelDefaultHeight);
+    window->installEventFilter(this);
 
     auto* layout = new QVBoxLayout(window);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -129,6 +287,13 @@ void LumenweaveApp::openControlPanelWindow() {
 }
 
 void LumenweaveApp::showAbout() {
-    QMessageBox::about(m_mainWindow, tr("Lumenweave について"),
-                       tr("Lumenweave\n\nガボールパッチの場を描き、動かし、立体視で見せます。"));
+    // Not QMessageBox::about: its button says "OK", which Qt's catalogue leaves as is.
+    auto* box =
+        new QMessageBox(QMessageBox::NoIcon, tr("Lumenweave について"),
+                        tr("Lumenweave\n\nガボールパッチの場を描き、動かし、立体視で見せます。"),
+                        QMessageBox::Close, m_mainWindow);
+    box->setObjectName(QStringLiteral("aboutBox"));
+    box->setIconPixmap(QApplication::windowIcon().pixmap(64, 64));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }

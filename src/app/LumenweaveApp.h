@@ -8,12 +8,15 @@
 #include <memory>
 
 class QAction;
+class QCoreApplication;
 class QMainWindow;
+class QShortcut;
 
 class ContentView;
 
 // The application shell: the one settings model, the main window with its menus,
-// and the control panel window opened on request.
+// and the control panel window opened on request. Closing the main window quits,
+// as there is no menu bar without it; both windows' geometry is remembered.
 class LumenweaveApp : public QObject {
     Q_OBJECT
 public:
@@ -23,6 +26,10 @@ public:
     explicit LumenweaveApp(std::unique_ptr<AppModel> model);
     ~LumenweaveApp() override;
 
+    // Loads Qt's own Japanese texts (standard buttons, dialogs, context menus),
+    // so that no English shows. Returns whether the catalogue was found.
+    static bool installQtTranslations(QCoreApplication& application);
+
     AppModel& appModel() { return *m_appModel; }
     QMainWindow* mainWindow() const { return m_mainWindow; }
     ContentView* contentView() const { return m_contentView; }
@@ -30,16 +37,29 @@ public:
     QWidget* controlPanelWindow() const { return m_controlPanelWindow; }
     QAction* showSettingsAction() const { return m_showSettingsAction; }
     QAction* randomizeAction() const { return m_randomizeAction; }
+    QAction* fullScreenAction() const { return m_fullScreenAction; }
+    QAction* statusBarAction() const { return m_statusBarAction; }
+    QAction* pauseAction() const { return m_pauseAction; }
+    QAction* aboutAction() const { return m_aboutAction; }
+    QAction* quitAction() const { return m_quitAction; }
 
-    // Opens the main window.
+    // Opens the main window where it was last time, or at its default size.
     void show();
     // "設定...": open, raise or restore the control panel; never a second one.
     void showControlPanel();
+    void setFullScreen(bool on);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildMainWindow();
+    void buildMenus();
     void openControlPanelWindow();
     void showAbout();
+    void mainWindowStateChanged();
+    void mainWindowClosing();
+    void followModel();
 
     std::unique_ptr<AppModel> m_appModel;
     QMainWindow* m_mainWindow = nullptr;
@@ -48,4 +68,10 @@ private:
     QPointer<QWidget> m_pendingPanelWindow; // opened, not yet reported
     QAction* m_showSettingsAction = nullptr;
     QAction* m_randomizeAction = nullptr;
+    QAction* m_fullScreenAction = nullptr;
+    QAction* m_statusBarAction = nullptr;
+    QAction* m_pauseAction = nullptr;
+    QAction* m_aboutAction = nullptr;
+    QAction* m_quitAction = nullptr;
+    QShortcut* m_leaveFullScreen = nullptr;
 };

@@ -10,6 +10,7 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("Lumenweave"));
     QGuiApplication::setDesktopFileName(QStringLiteral("lumenweave"));
     QApplication application(argc, argv);
+    LumenweaveApp::installQtTranslations(application);
 
     LumenweaveApp app;
     app.show();

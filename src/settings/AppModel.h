@@ -88,6 +88,10 @@ public:
 
     bool isAnyAnimationEnabled() const;
 
+    // The store behind the settings, for the shell's own keys (window geometry),
+    // which live in a group of their own, apart from every setting key.
+    PreferencesStore& preferencesStore() const { return *m_store; }
+
     // Puts the picture, animation and display settings back to their defaults.
     void resetToDefaults();
     // Asks for a new random pattern: a fresh UUID in randomizeNonce.

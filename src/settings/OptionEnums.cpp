@@ -214,3 +214,44 @@ void apply(AnimationSpeed o, AppModel& model) {
 }
 
 } // namespace AnimationSpeeds
+
+namespace DepthOptions {
+
+QList<DepthOption> allCases() {
+    return {DepthOption::shallow, DepthOption::normal, DepthOption::deep};
+}
+
+double disparity(DepthOption o) {
+    switch (o) {
+    case DepthOption::shallow:
+        return 0.1;
+    case DepthOption::normal:
+        return 0.3;
+    case DepthOption::deep:
+        return 0.75;
+    }
+    return 0.3;
+}
+
+QString label(DepthOption o) {
+    switch (o) {
+    case DepthOption::shallow:
+        return QCoreApplication::translate("DepthOption", "浅い", "depth option");
+    case DepthOption::normal:
+        return QCoreApplication::translate("DepthOption", "普通", "depth option");
+    case DepthOption::deep:
+        return QCoreApplication::translate("DepthOption", "深い", "depth option");
+    }
+    return {};
+}
+
+DepthOption nearestOption(double stereoPhaseDisparity) {
+    return nearestCase(
+        allCases(), [&](DepthOption o) { return std::abs(disparity(o) - stereoPhaseDisparity); });
+}
+
+void apply(DepthOption o, AppModel& model) {
+    model.setStereoPhaseDisparity(disparity(o));
+}
+
+} // namespace DepthOptions

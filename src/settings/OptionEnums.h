@@ -12,6 +12,7 @@ class AppModel;
 enum class RenderScaleOption { half, threeQuarter, full };
 enum class FrameRateOption { fps15, fps30, fps60 };
 enum class AnimationSpeed { slow, normal, fast };
+enum class DepthOption { shallow, normal, deep };
 
 namespace RenderScaleOptions {
 QList<RenderScaleOption> allCases();
@@ -43,3 +44,12 @@ QString label(AnimationSpeed o); // through the localisation lookup
 AnimationSpeed nearestOption(double phaseAnimationSpeed, double rotationAnimationSpeed);
 void apply(AnimationSpeed o, AppModel& model);
 } // namespace AnimationSpeeds
+
+// The stereo pair's depth presets, shared by the panel and the status bar.
+namespace DepthOptions {
+QList<DepthOption> allCases();
+double disparity(DepthOption o); // stereoPhaseDisparity, in units of pi
+QString label(DepthOption o);    // through the localisation lookup
+DepthOption nearestOption(double stereoPhaseDisparity);
+void apply(DepthOption o, AppModel& model);
+} // namespace DepthOptions

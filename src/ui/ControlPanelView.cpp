@@ -16,6 +16,7 @@
 #include <QSlider>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 
@@ -29,6 +30,26 @@ constexpr qint64 kStripColumnsMin = 2;
 constexpr qint64 kStripColumnsMax = 6;
 
 const double kPatchSizes[] = {64.0, 128.0, 192.0};
+
+// A control that takes the wheel only once it has the keyboard focus: a wheel
+// meant to scroll the form passes over it to the scroll area instead of quietly
+// changing a setting. Clicking or tabbing to it gives it the focus; the wheel
+// does not.
+template <typename Control> class FocusedWheel : public Control {
+public:
+    template <typename... Args> explicit FocusedWheel(Args&&... args) : Control(args...) {
+        this->setFocusPolicy(Qt::StrongFocus);
+    }
+
+protected:
+    void wheelEvent(QWheelEvent* event) override {
+        if (!this->hasFocus()) {
+            event->ignore();
+            return;
+        }
+        Control::wheelEvent(event);
+    }
+};
 
 QGroupBox* makeSection(const QString& title, const QList<QWidget*>& rows) {
     auto* box = new QGroupBox(title);
@@ -91,15 +112,28 @@ ControlPanelView::ControlPanelView(AppModel& model, QWidget* parent)
     scroll->setObjectName(QStringLiteral("controlPanelScroll"));
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
-    // Keyboard focus starts on the first control, not on the scroll area.
-    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setWidget(content);
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->addWidget(scroll);
 
+    // The panel opens with no control focused: the focus rests on the form,
+    // where Space (the main window's pause key) does nothing and the arrow and
+    // page keys scroll. Tab walks on to the controls.
+    scroll->setFocusPolicy(Qt::StrongFocus);
+    scroll->setFocus(Qt::OtherFocusReason);
+    setTabOrder(scroll, findChild<QWidget*>(QStringLiteral("maxPatchSizePickerSegment0")));
+
     connect(&m_model, &AppModel::changed, this, &ControlPanelView::refresh);
     refresh();
+}
+
+SettingRow* ControlPanelView::row(const QString& caption, QWidget* control,
+                                  const QString& toolTip) {
+    auto* settingRow = new SettingRow(caption, control);
+    // Shown over the caption and the control alike.
+    settingRow->setToolTip(toolTip);
+    return settingRow;
 }
 
 QWidget* ControlPanelView::makeSegmentedPicker(const QString& name, const QStringList& labels,
@@ -138,7 +172,7 @@ QWidget* ControlPanelView::makeSlider(const QString& name, double lo, double hi,
     auto* layout = new QHBoxLayout(line);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(kInlineSpacing);
-    slider = new QSlider(Qt::Horizontal);
+    slider = new FocusedWheel<QSlider>(Qt::Horizontal);
     slider->setObjectName(name + QStringLiteral("Slider"));
     slider->setRange(0, kSliderSteps);
     slider->setFixedWidth(kSliderWidth);
@@ -161,11 +195,12 @@ QWidget* ControlPanelView::makeSizeSection() {
         if (!m_updating)
             m_model.setMaxPatchSize(kPatchSizes[id]);
     });
-    return makeSection(tr("サイズ"), {new SettingRow(tr("ガボールサイズ"), picker)});
+    return makeSection(
+        tr("サイズ"), {row(tr("ガボールサイズ"), picker, tr("パッチ1枚の最大の大きさ(ピクセル)"))});
 }
 
 QWidget* ControlPanelView::makeColorSection() {
-    m_colorMode = new QComboBox;
+    m_colorMode = new FocusedWheel<QComboBox>;
     m_colorMode->setObjectName(QStringLiteral("colorModePicker"));
     m_colorMode->addItems({tr("モノクロ"), tr("全体色"), tr("個別色")});
     connect(m_colorMode, &QComboBox::activated, this, [this](int tag) {
@@ -177,19 +212,22 @@ QWidget* ControlPanelView::makeColorSection() {
 
     QWidget* blackLift = makeSlider(QStringLiteral("blackLift"), 0.0, 1.0,
                                     &AppModel::setDisplayBlackLift, m_blackLift, m_blackLiftText);
-    m_blackLiftRow = new SettingRow(tr("白レベル"), blackLift);
+    // The slider lifts the darkest displayed values, which are white while inverted.
+    m_blackLiftRow = row(tr("黒レベル"), blackLift, tr("表示の最も暗い部分を持ち上げます"));
     m_blackLiftRow->setObjectName(QStringLiteral("blackLiftRow"));
 
     QWidget* gamma = makeSlider(QStringLiteral("gamma"), 0.5, 2.0, &AppModel::setDisplayGamma,
                                 m_gamma, m_gammaText);
 
-    return makeSection(tr("色"), {new SettingRow(tr("モード"), m_colorMode),
-                                  new SettingRow(tr("反転"), trailing(m_inverted)), m_blackLiftRow,
-                                  new SettingRow(tr("ガンマ"), gamma)});
+    return makeSection(
+        tr("色"),
+        {row(tr("モード"), m_colorMode, tr("白黒、全体を漂う色、パッチごとの色から選びます")),
+         row(tr("反転"), trailing(m_inverted), tr("明暗を反転します")), m_blackLiftRow,
+         row(tr("ガンマ"), gamma, tr("表示のガンマ補正"))});
 }
 
 QWidget* ControlPanelView::makeDepthSection() {
-    m_depthMode = new QComboBox;
+    m_depthMode = new FocusedWheel<QComboBox>;
     m_depthMode->setObjectName(QStringLiteral("depthModePicker"));
     m_depthMode->addItems({tr("なし"), tr("ステレオペア(平行法)"), tr("ステレオペア(交差法)"),
                            tr("オートステレオグラム")});
@@ -216,11 +254,24 @@ QWidget* ControlPanelView::makeDepthSection() {
     connect(m_stripDecrement, &QToolButton::clicked, this, [this] { stepStripColumns(-1); });
     connect(m_stripIncrement, &QToolButton::clicked, this, [this] { stepStripColumns(+1); });
 
-    m_stripColumnsRow = new SettingRow(tr("ストリップ列数"), stepper);
+    m_stripColumnsRow = row(tr("ストリップ列数"), stepper, tr("オートステレオグラムの縦の帯の数"));
     m_stripColumnsRow->setObjectName(QStringLiteral("stripColumnsRow"));
 
+    QStringList depthLabels;
+    for (DepthOption option : DepthOptions::allCases())
+        depthLabels << DepthOptions::label(option);
+    QWidget* depth =
+        makeSegmentedPicker(QStringLiteral("stereoDepthPicker"), depthLabels, m_depthGroup);
+    connect(m_depthGroup, &QButtonGroup::idClicked, this, [this](int id) {
+        if (!m_updating)
+            DepthOptions::apply(DepthOptions::allCases().at(id), m_model);
+    });
+    m_depthRow = row(tr("深さ"), depth, tr("ステレオペアの奥行き(右目の縞のずれ)"));
+    m_depthRow->setObjectName(QStringLiteral("stereoDepthRow"));
+
     return makeSection(tr("立体視"),
-                       {new SettingRow(tr("モード"), m_depthMode), m_stripColumnsRow});
+                       {row(tr("モード"), m_depthMode, tr("立体視の見せ方を選びます")), m_depthRow,
+                        m_stripColumnsRow});
 }
 
 QWidget* ControlPanelView::makeAnimationSection() {
@@ -263,21 +314,25 @@ QWidget* ControlPanelView::makeAnimationSection() {
 
     return makeSection(
         tr("アニメーション"),
-        {new SettingRow(tr("速度"), speed), new SettingRow(tr("回転"), trailing(m_rotation)),
-         new SettingRow(tr("位相"), trailing(m_phase)),
-         new SettingRow(tr("パルス"), trailing(m_breathing)),
-         new SettingRow(tr("ランダムスピン"), trailing(m_randomSpin)),
-         new SettingRow(tr("FPS上限"), fps), new SettingRow(tr("描画解像度"), scale)});
+        {row(tr("速度"), speed, tr("縞の流れと回転の速さ")),
+         row(tr("回転"), trailing(m_rotation), tr("パッチを回転させます")),
+         row(tr("位相"), trailing(m_phase), tr("縞を流します")),
+         row(tr("パルス"), trailing(m_breathing), tr("パッチの広がりを脈打たせます")),
+         row(tr("ランダムスピン"), trailing(m_randomSpin), tr("ときどきパッチを1回転半させます")),
+         row(tr("FPS上限"), fps, tr("アニメーションのフレームレートの上限")),
+         row(tr("描画解像度"), scale, tr("アニメーション中に描く解像度"))});
 }
 
 QWidget* ControlPanelView::makeButtonSection() {
     auto* randomize = new QPushButton(tr("ランダマイズ"));
     randomize->setObjectName(QStringLiteral("randomizeButton"));
     randomize->setAutoDefault(false);
+    randomize->setToolTip(tr("新しい模様を作ります"));
     connect(randomize, &QPushButton::clicked, &m_model, &AppModel::requestRandomize);
     auto* reset = new QPushButton(tr("デフォルトに戻す"));
     reset->setObjectName(QStringLiteral("resetButton"));
     reset->setAutoDefault(false);
+    reset->setToolTip(tr("設定を初期値に戻します"));
     connect(reset, &QPushButton::clicked, &m_model, &AppModel::resetToDefaults);
     return makeSection(QString(), {randomize, reset});
 }
@@ -325,7 +380,7 @@ void ControlPanelView::refresh() {
     m_colorMode->setCurrentIndex(m_model.isIlluminantMode() ? 1 : m_model.isColorMode() ? 2 : 0);
     m_inverted->setChecked(m_model.isColorInverted());
 
-    m_blackLiftRow->setCaption(m_model.isColorInverted() ? tr("黒レベル") : tr("白レベル"));
+    m_blackLiftRow->setCaption(m_model.isColorInverted() ? tr("白レベル") : tr("黒レベル"));
     const double lift = m_model.displayBlackLift();
     m_blackLift->setValue(sliderPosition(lift, 0.0, 1.0));
     m_blackLiftText->setText(QString::asprintf("%.0f%%", lift * 100));
@@ -339,6 +394,10 @@ void ControlPanelView::refresh() {
     else if (m_model.isStereoscopicMode())
         depth = m_model.isCrossEyedStereo() ? 2 : 1;
     m_depthMode->setCurrentIndex(depth);
+
+    m_depthRow->setVisible(m_model.isStereoscopicMode());
+    showSegment(m_depthGroup, DepthOptions::allCases().indexOf(
+                                  DepthOptions::nearestOption(m_model.stereoPhaseDisparity())));
 
     m_stripColumnsRow->setVisible(m_model.isAutostereogramMode() && !m_model.isStereoscopicMode());
     const qint64 columns =

@@ -20,9 +20,9 @@ class SettingRow;
 // Controls carry object names for the shell and for tests: "maxPatchSizePicker",
 // "colorModePicker", "colorInvertedSwitch", "blackLiftRow", "blackLiftSlider",
 // "blackLiftValue", "gammaSlider", "gammaValue", "depthModePicker",
-// "stripColumnsRow", "stripColumnsDecrement", "stripColumnsIncrement",
-// "stripColumnsValue", "animationSpeedPicker", "rotationSwitch", "phaseSwitch",
-// "breathingSwitch", "randomSpinSwitch", "frameRatePicker", "renderScalePicker",
+// "stereoDepthRow", "stereoDepthPicker", "stripColumnsRow", "stripColumnsDecrement",
+// "stripColumnsIncrement", "stripColumnsValue", "animationSpeedPicker", "rotationSwitch",
+// "phaseSwitch", "breathingSwitch", "randomSpinSwitch", "frameRatePicker", "renderScalePicker",
 // "randomizeButton", "resetButton". A segmented picker's buttons are named
 // "<picker>Segment0", "<picker>Segment1", "<picker>Segment2".
 class ControlPanelView : public QWidget {
@@ -36,6 +36,7 @@ private:
     QWidget* makeDepthSection();
     QWidget* makeAnimationSection();
     QWidget* makeButtonSection();
+    SettingRow* row(const QString& caption, QWidget* control, const QString& toolTip);
     QWidget* makeSegmentedPicker(const QString& name, const QStringList& labels,
                                  QButtonGroup*& group);
     QCheckBox* makeSwitch(const QString& name, void (AppModel::*setter)(bool));
@@ -60,6 +61,8 @@ private:
     QSlider* m_gamma = nullptr;
     QLabel* m_gammaText = nullptr;
     QComboBox* m_depthMode = nullptr;
+    SettingRow* m_depthRow = nullptr;
+    QButtonGroup* m_depthGroup = nullptr;
     SettingRow* m_stripColumnsRow = nullptr;
     QToolButton* m_stripDecrement = nullptr;
     QToolButton* m_stripIncrement = nullptr;

@@ -1,5 +1,7 @@
 #include "StatusText.h"
 
+#include "OptionEnums.h"
+
 #include <QCoreApplication>
 #include <QStringList>
 #include <algorithm>
@@ -75,21 +77,7 @@ QString depthLine(const StatusTextInputs& in) {
 } // namespace
 
 QString depthPresetLabel(double disparity) {
-    struct Preset {
-        const char* label;
-        double value;
-    };
-    static constexpr Preset presets[] = {{"浅い", 0.1}, {"普通", 0.3}, {"深い", 0.75}};
-    const Preset* best = &presets[0];
-    double bestDistance = std::abs(disparity - best->value);
-    for (const Preset& p : presets) {
-        const double d = std::abs(disparity - p.value);
-        if (d < bestDistance) {
-            best = &p;
-            bestDistance = d;
-        }
-    }
-    return tr(best->label, "depth option");
+    return DepthOptions::label(DepthOptions::nearestOption(disparity));
 }
 
 QString statusText(const StatusTextInputs& in) {

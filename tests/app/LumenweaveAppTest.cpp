@@ -1,8 +1,13 @@
 #include "LumenweaveApp.h"
 #include "ContentView.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QMainWindow>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QRegularExpression>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -135,7 +140,8 @@ TEST_F(LumenweaveAppTest, RandomizeBeforeTheCanvasAppearsChangesOnlyTheNonce) {
 }
 
 TEST_F(LumenweaveAppTest, SpacePausesFromTheMainWindowOnly) {
-    LumenweaveApp app(memoryModel());
+    auto store = std::make_shared<MemoryPreferencesStore>();
+    LumenweaveApp app(std::make_unique<AppModel>(store));
     app.show();
     QWidget* main = app.mainWindow();
     main->activateWindow();
@@ -146,13 +152,160 @@ TEST_F(LumenweaveAppTest, SpacePausesFromTheMainWindowOnly) {
     EXPECT_TRUE(app.appModel().isAnimationPaused());
     QTest::keyClick(main->windowHandle(), Qt::Key_Space, Qt::ControlModifier);
     EXPECT_TRUE(app.appModel().isAnimationPaused()) << "Ctrl+Space is passed on";
+    EXPECT_TRUE(app.pauseAction()->isChecked()) << "the menu item follows";
+    EXPECT_TRUE(app.pauseAction()->shortcuts().isEmpty()) << "Space stays the catcher's";
 
+    // A fresh panel has no control focused, so Space there changes nothing.
     app.showControlPanel();
     settle();
     QWidget* panel = app.controlPanelWindow();
     ASSERT_NE(panel, nullptr);
     panel->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(panel));
+    const QHash<QString, QVariant> before = store->values();
     QTest::keyClick(panel->windowHandle(), Qt::Key_Space);
     EXPECT_TRUE(app.appModel().isAnimationPaused()) << "the panel has no pause key";
+    EXPECT_EQ(store->values(), before) << "no setting changed";
+    EXPECT_EQ(app.appModel().maxPatchSize(), 128.0);
+
+    // Tab walks on to the first control.
+    QTest::keyClick(panel->windowHandle(), Qt::Key_Tab);
+    ASSERT_NE(QApplication::focusWidget(), nullptr);
+    EXPECT_EQ(QApplication::focusWidget()->objectName(),
+              QStringLiteral("maxPatchSizePickerSegment0"));
+}
+
+TEST_F(LumenweaveAppTest, ViewMenuFollowsAndSetsTheModel) {
+    auto store = std::make_shared<MemoryPreferencesStore>();
+    LumenweaveApp app(std::make_unique<AppModel>(store));
+    const int writes = store->writeCount();
+    app.statusBarAction()->trigger();
+    EXPECT_TRUE(app.appModel().showStatusBar());
+    EXPECT_EQ(store->writeCount(), writes + 1) << "following the model writes nothing back";
+    app.appModel().setShowStatusBar(false);
+    EXPECT_FALSE(app.statusBarAction()->isChecked());
+
+    app.pauseAction()->trigger();
+    EXPECT_TRUE(app.appModel().isAnimationPaused());
+    app.appModel().setIsAnimationPaused(false);
+    EXPECT_FALSE(app.pauseAction()->isChecked());
+}
+
+TEST_F(LumenweaveAppTest, FullScreenHidesTheMenuBarAndEscapeLeavesIt) {
+    LumenweaveApp app(memoryModel());
+    app.show();
+    QMainWindow* main = app.mainWindow();
+    main->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(main));
+
+    QTest::keyClick(main->windowHandle(), Qt::Key_F11);
+    EXPECT_TRUE(main->isFullScreen());
+    EXPECT_TRUE(app.fullScreenAction()->isChecked());
+    EXPECT_FALSE(main->menuBar()->isVisible());
+    // With the menu bar hidden the application's shortcuts still work.
+    QSignalSpy nonce(&app.appModel(), &AppModel::randomizeNonceChanged);
+    QTest::keyClick(main->windowHandle(), Qt::Key_R, Qt::ControlModifier);
+    EXPECT_EQ(nonce.count(), 1);
+
+    QTest::keyClick(main->windowHandle(), Qt::Key_Escape);
+    EXPECT_FALSE(main->isFullScreen());
+    EXPECT_FALSE(app.fullScreenAction()->isChecked());
+    EXPECT_TRUE(main->menuBar()->isVisible());
+    QTest::keyClick(main->windowHandle(), Qt::Key_F, Qt::ControlModifier | Qt::MetaModifier);
+    EXPECT_TRUE(main->isFullScreen());
+}
+
+// With no window left, Qt ends the event loop; the real executable's exit is
+// checked end to end.
+TEST_F(LumenweaveAppTest, ClosingTheMainWindowClosesThePanelToo) {
+    LumenweaveApp app(memoryModel());
+    app.show();
+    app.showControlPanel();
+    settle();
+    ASSERT_EQ(visiblePanelCount(), 1);
+    app.mainWindow()->close();
+    settle();
+    for (QWidget* w : QApplication::topLevelWidgets())
+        EXPECT_FALSE(w->isVisible()) << w->objectName().toStdString();
+}
+
+TEST_F(LumenweaveAppTest, MenusDialogsAndQtTextsAreJapanese) {
+    EXPECT_TRUE(LumenweaveApp::installQtTranslations(*qApp)) << "Qt's Japanese catalogue";
+    EXPECT_EQ(QCoreApplication::translate("QScrollBar", "Scroll here"),
+              QStringLiteral("ここにスクロール"));
+
+    const QRegularExpression latin(QStringLiteral("[A-Za-z]"));
+    LumenweaveApp app(memoryModel());
+    for (QAction* menu : app.mainWindow()->menuBar()->actions()) {
+        QStringList texts{menu->text()};
+        for (QAction* item : menu->menu()->actions())
+            texts << item->text().section(QLatin1Char('\t'), 0, 0);
+        for (QString text : texts)
+            EXPECT_FALSE(text.remove(QStringLiteral("Lumenweave")).contains(latin))
+                << text.toStdString();
+    }
+
+    app.aboutAction()->trigger();
+    auto* about = app.mainWindow()->findChild<QMessageBox*>(QStringLiteral("aboutBox"));
+    ASSERT_NE(about, nullptr);
+    for (QAbstractButton* button : about->buttons())
+        EXPECT_FALSE(button->text().contains(latin)) << button->text().toStdString();
+    about->close();
+}
+
+TEST_F(LumenweaveAppTest, WindowGeometryIsRememberedApartFromTheSettings) {
+    auto store = std::make_shared<MemoryPreferencesStore>();
+    QSet<QString> settingKeys;
+    {
+        LumenweaveApp app(std::make_unique<AppModel>(store));
+        settingKeys = QSet<QString>(store->values().keyBegin(), store->values().keyEnd());
+        app.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(app.mainWindow()));
+        app.mainWindow()->setGeometry(110, 120, 700, 500);
+        app.showControlPanel();
+        settle();
+        app.controlPanelWindow()->setGeometry(900, 130, 300, 400);
+        QTest::qWait(50);
+        app.mainWindow()->close();
+        settle();
+    }
+    for (const QString& key : store->values().keys()) {
+        if (!settingKeys.contains(key)) {
+            EXPECT_TRUE(key.startsWith(QStringLiteral("Window/"))) << key.toStdString();
+        }
+    }
+    EXPECT_EQ(store->values().value(QStringLiteral("Window/mainWindowGeometry")),
+              QVariant(QStringLiteral("110 120 700 500")));
+    EXPECT_EQ(store->values().value(QStringLiteral("Window/controlPanelGeometry")),
+              QVariant(QStringLiteral("900 130 300 400")));
+    EXPECT_EQ(store->values().value(QStringLiteral("Window/mainWindowFullScreen")),
+              QVariant(false));
+
+    // The next start puts both windows back.
+    {
+        LumenweaveApp app(std::make_unique<AppModel>(store));
+        app.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(app.mainWindow()));
+        EXPECT_EQ(app.mainWindow()->geometry(), QRect(110, 120, 700, 500));
+        app.showControlPanel();
+        settle();
+        EXPECT_EQ(app.controlPanelWindow()->geometry(), QRect(900, 130, 300, 400));
+    }
+
+    // Saved on a monitor that is gone, and in full screen: it comes back on
+    // this screen, and leaving full screen returns to a visible window.
+    store->put(QStringLiteral("Window/mainWindowGeometry"), QStringLiteral("9000 9000 700 500"));
+    store->put(QStringLiteral("Window/mainWindowFullScreen"), QStringLiteral("true"));
+    {
+        LumenweaveApp app(std::make_unique<AppModel>(store));
+        app.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(app.mainWindow()));
+        EXPECT_TRUE(app.mainWindow()->isFullScreen());
+        EXPECT_TRUE(app.fullScreenAction()->isChecked());
+        app.setFullScreen(false);
+        QTest::qWait(50);
+        const QRect screen = app.mainWindow()->screen()->availableGeometry();
+        EXPECT_TRUE(screen.contains(app.mainWindow()->geometry()));
+        EXPECT_EQ(app.mainWindow()->size(), QSize(700, 500));
+    }
 }

@@ -1,5 +1,6 @@
-// Starts the real executable under the test's X display and drives it with real
-// key events (xdotool), as a user would.
+// Starts the real executable on a private X display with a window manager and
+// drives it as a user would: keys, the mouse wheel and the window manager's own
+// close, through xdotool.
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -12,33 +13,10 @@
 
 #include <cmath>
 #include <csignal>
+#include <functional>
 #include <sys/prctl.h>
 
 namespace {
-
-// A private X server for this test: other GUI tests may run in parallel on the
-// shared display, and any of them can take the keyboard focus.
-class PrivateDisplay {
-public:
-    PrivateDisplay() {
-        // The server ends with this process, even one killed by a time-out.
-        server.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        server.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "1600x1200x24",
-                                              "-nolisten", "tcp", "-noreset"});
-        if (server.waitForStarted() && server.waitForReadyRead(20000)) {
-            name = QStringLiteral(":") + QString::fromLatin1(server.readLine()).trimmed();
-        }
-    }
-    ~PrivateDisplay() {
-        server.terminate();
-        if (!server.waitForFinished(5000)) {
-            server.kill();
-            server.waitForFinished();
-        }
-    }
-    QProcess server;
-    QString name;
-};
 
 QString displayName;
 
@@ -61,13 +39,6 @@ QString run(const QString& program, const QStringList& args, int timeoutMs = 500
     return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
 }
 
-// Visible top-level windows of the application, in stacking order.
-QStringList appWindows() {
-    const QString out =
-        run(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--class", "lumenweave"});
-    return out.isEmpty() ? QStringList() : out.split('\n');
-}
-
 bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
     // Not too eager: every look is a new client of the X server.
     for (int waited = 0; waited < timeoutMs; waited += 250) {
@@ -79,8 +50,87 @@ bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
     return condition();
 }
 
-// Spread of the grey levels over the middle of a window's screenshot.
-double middleGreySpread(const QString& window) {
+// A child process that ends with this one, even one killed by a time-out.
+void startOwned(QProcess& process, const QString& program, const QStringList& args) {
+    process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    process.start(program, args);
+}
+
+void stop(QProcess& process) {
+    if (process.state() == QProcess::NotRunning) {
+        return;
+    }
+    process.terminate();
+    if (!process.waitForFinished(5000)) {
+        process.kill();
+        process.waitForFinished();
+    }
+}
+
+// A private X server with a window manager: other GUI tests may run in
+// parallel on the shared display, and full screen, frames and the close
+// command belong to the window manager.
+class PrivateDisplay {
+public:
+    static constexpr int kWidth = 1600;
+    static constexpr int kHeight = 1200;
+
+    PrivateDisplay() {
+        startOwned(
+            server, QStringLiteral("Xvfb"),
+            {"-displayfd", "1", "-screen", "0", "1600x1200x24", "-nolisten", "tcp", "-noreset"});
+        if (!server.waitForStarted() || !server.waitForReadyRead(20000)) {
+            return;
+        }
+        displayName = QStringLiteral(":") + QString::fromLatin1(server.readLine()).trimmed();
+        windowManager.setProcessEnvironment(displayEnvironment());
+        startOwned(windowManager, QStringLiteral("openbox"), {"--sm-disable"});
+        // The desktop can be asked for once the window manager is up.
+        if (waitFor([] { return run("xdotool", {"get_desktop"}) == QLatin1String("0"); }, 20000)) {
+            name = displayName;
+        }
+    }
+    ~PrivateDisplay() {
+        stop(windowManager);
+        stop(server);
+    }
+    QProcess server;
+    QProcess windowManager;
+    QString name; // empty unless both are up
+};
+
+// Visible top-level windows of the application, in stacking order.
+QStringList appWindows() {
+    const QString out =
+        run(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--class", "lumenweave"});
+    return out.isEmpty() ? QStringList() : out.split('\n');
+}
+
+QString windowName(const QString& window) {
+    return run(QStringLiteral("xdotool"), {"getwindowname", window});
+}
+
+QString findWindow(const QString& title) {
+    for (const QString& w : appWindows()) {
+        if (windowName(w) == title) {
+            return w;
+        }
+    }
+    return {};
+}
+
+// The client area as xdotool reports it: x, y, width, height.
+QRect windowGeometry(const QString& window) {
+    const QStringList lines =
+        run(QStringLiteral("xdotool"), {"getwindowgeometry", "--shell", window}).split('\n');
+    QHash<QString, int> v;
+    for (const QString& line : lines) {
+        v.insert(line.section('=', 0, 0), line.section('=', 1).toInt());
+    }
+    return QRect(v.value("X"), v.value("Y"), v.value("WIDTH"), v.value("HEIGHT"));
+}
+
+QImage screenshot(const QString& window) {
     QProcess p;
     p.setProcessEnvironment(displayEnvironment());
     p.start(QStringLiteral("import"), {"-window", window, "png:-"});
@@ -90,6 +140,12 @@ double middleGreySpread(const QString& window) {
     }
     QImage image;
     image.loadFromData(p.readAllStandardOutput(), "PNG");
+    return image;
+}
+
+// Spread of the grey levels over the middle of a window's screenshot.
+double middleGreySpread(const QString& window) {
+    const QImage image = screenshot(window);
     double sum = 0, sumSq = 0;
     int n = 0;
     for (int y = image.height() / 4; y < image.height() * 3 / 4; y += 2) {
@@ -101,6 +157,17 @@ double middleGreySpread(const QString& window) {
         }
     }
     return n == 0 ? 0.0 : std::sqrt(std::max(0.0, sumSq / n - (sum / n) * (sum / n)));
+}
+
+// Every setting key and its value as the file holds them; groups (the window
+// geometry's) are left out.
+QMap<QString, QString> storedSettings(const QString& file) {
+    QSettings settings(file, QSettings::IniFormat);
+    QMap<QString, QString> values;
+    for (const QString& key : settings.childKeys()) {
+        values.insert(key, settings.value(key).toString());
+    }
+    return values;
 }
 
 class Application {
@@ -119,6 +186,11 @@ public:
         waitFor([&] { return process.state() == QProcess::NotRunning || appWindows().size() == 1; },
                 30000);
         return process.state() == QProcess::Running && appWindows().size() == 1;
+    }
+    bool endsCleanly() {
+        // The state follows the process only through a wait.
+        return (process.state() == QProcess::NotRunning || process.waitForFinished(15000)) &&
+               process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
     }
     ~Application() {
         if (process.state() != QProcess::NotRunning) {
@@ -148,60 +220,96 @@ bool keyUntil(const QString& window, const QString& keys, const std::function<bo
     return false;
 }
 
+// Rolls the wheel (button 5 down, 4 up) at points a few pixels apart through
+// the panel's control column, so that it passes over every kind of control:
+// each must leave the wheel to the form, which scrolls under the pointer.
+void sweepWheel(const QString& panel, const QString& button) {
+    const QRect g = windowGeometry(panel);
+    QStringList chain;
+    for (int x : {g.width() - 30, g.width() - 70, g.width() - 130}) {
+        for (int y = 20; y < g.height() - 10; y += 9) {
+            chain << QStringList{
+                "mousemove", "--window", panel, QString::number(x), QString::number(y), "click",
+                button,      "sleep",    "0.02"};
+        }
+    }
+    run(QStringLiteral("xdotool"), chain, 60000);
+}
+
 } // namespace
 
-TEST(RealApplication, DrawsTheFieldAndKeepsAPanelSettingAcrossRuns) {
+TEST(RealApplication, SafePanelInputFullScreenAndWindowsThatQuitAndComeBack) {
     PrivateDisplay display;
-    ASSERT_FALSE(display.name.isEmpty()) << "Xvfb starts";
-    displayName = display.name;
+    ASSERT_FALSE(display.name.isEmpty()) << "Xvfb and openbox start";
     QTemporaryDir config;
     ASSERT_TRUE(config.isValid());
     const QString settingsFile = config.path() + "/Lumenweave/Lumenweave.conf";
+    {
+        // A stereo pair shows the depth presets in the panel as well.
+        QSettings seed(settingsFile, QSettings::IniFormat);
+        seed.setValue(QStringLiteral("isStereoscopicMode"), true);
+    }
 
+    QRect placed;
     {
         Application app(config.path());
         ASSERT_TRUE(app.opensItsWindow()) << "the main window opens";
         const QString mainWindow = appWindows().first();
-
-        // The field is drawn: the window's middle is far from uniform.
         EXPECT_TRUE(waitFor([&] { return middleGreySpread(mainWindow) > 10.0; }, 30000))
             << "a non-uniform field appears";
 
-        // Ctrl+, opens the panel; its first control is the smallest patch size.
         ASSERT_TRUE(keyUntil(mainWindow, QStringLiteral("ctrl+comma"), [] {
-            return appWindows().size() == 2;
+            return !findWindow(QStringLiteral("Lumenweave 設定")).isEmpty();
         })) << "the control panel opens";
-        QString panel;
-        for (const QString& w : appWindows()) {
-            if (w != mainWindow) {
-                panel = w;
-            }
-        }
-        ASSERT_TRUE(keyUntil(panel, QStringLiteral("space"), [&] {
-            return QSettings(settingsFile, QSettings::IniFormat).value("maxPatchSize") ==
-                   QVariant(QStringLiteral("64"));
-        })) << "choosing a size in the panel writes the preferences at once";
+        const QString panel = findWindow(QStringLiteral("Lumenweave 設定"));
+        const QMap<QString, QString> before = storedSettings(settingsFile);
+        ASSERT_EQ(before.value("isStereoscopicMode"), QStringLiteral("true"));
 
-        // A second Ctrl+, raises the same panel rather than opening another.
-        key(mainWindow, QStringLiteral("ctrl+comma"));
-        QThread::msleep(500);
-        EXPECT_EQ(appWindows().size(), 2);
+        // Space in a fresh panel: no control has the focus, nothing changes.
+        key(panel, QStringLiteral("space"));
+        key(panel, QStringLiteral("space"));
+        // The wheel over every control, none of them focused.
+        const QImage unscrolled = screenshot(panel);
+        sweepWheel(panel, QStringLiteral("5"));
+        QThread::msleep(300);
+        EXPECT_NE(screenshot(panel), unscrolled) << "the wheel reached the panel and scrolled it";
+        sweepWheel(panel, QStringLiteral("4"));
+        QThread::msleep(300);
+        EXPECT_EQ(storedSettings(settingsFile), before) << "no stored key changed";
 
-        ASSERT_TRUE(keyUntil(mainWindow, QStringLiteral("ctrl+q"), [&] {
-            return app.process.waitForFinished(50);
-        })) << "Ctrl+Q quits";
-        EXPECT_EQ(app.process.exitCode(), 0);
+        // F11 covers the whole screen; F11 again gives the window back as it was.
+        placed = windowGeometry(mainWindow);
+        const QRect screen(0, 0, PrivateDisplay::kWidth, PrivateDisplay::kHeight);
+        EXPECT_TRUE(keyUntil(mainWindow, QStringLiteral("F11"), [&] {
+            return windowGeometry(mainWindow) == screen;
+        })) << "full screen";
+        EXPECT_TRUE(keyUntil(mainWindow, QStringLiteral("F11"), [&] {
+            return windowGeometry(mainWindow) == placed;
+        })) << "back from full screen";
+
+        // Somewhere else, at another size, to be found there next time.
+        run(QStringLiteral("xdotool"), {"windowmove", mainWindow, "123", "77"});
+        run(QStringLiteral("xdotool"), {"windowsize", mainWindow, "700", "500"});
+        ASSERT_TRUE(
+            waitFor([&] { return windowGeometry(mainWindow).size() == QSize(700, 500); }, 5000));
+        QThread::msleep(300);
+        placed = windowGeometry(mainWindow);
+
+        // The window manager's close (Alt+F4) on the main window quits, panel and all.
+        key(mainWindow, QStringLiteral("alt+F4"));
+        EXPECT_TRUE(app.endsCleanly()) << "the process ends with status 0";
+        EXPECT_TRUE(appWindows().isEmpty());
+        EXPECT_EQ(storedSettings(settingsFile), before) << "window geometry is kept apart";
     }
 
     {
         Application app(config.path());
         ASSERT_TRUE(app.opensItsWindow());
-        // The restored value is written back at start: still the panel's choice.
-        EXPECT_EQ(QSettings(settingsFile, QSettings::IniFormat).value("maxPatchSize").toDouble(),
-                  64.0);
         const QString mainWindow = appWindows().first();
+        EXPECT_EQ(windowGeometry(mainWindow), placed) << "the geometry survives a restart";
         EXPECT_TRUE(keyUntil(mainWindow, QStringLiteral("ctrl+q"),
                              [&] { return app.process.waitForFinished(50); }));
+        EXPECT_TRUE(app.endsCleanly());
     }
 }
 

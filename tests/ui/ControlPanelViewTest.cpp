@@ -3,6 +3,7 @@
 #include "OptionEnums.h"
 #include "SettingRow.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -10,6 +11,7 @@
 #include <QSlider>
 #include <QTest>
 #include <QToolButton>
+#include <QWheelEvent>
 #include <gtest/gtest.h>
 
 namespace {
@@ -126,11 +128,22 @@ TEST(ControlPanelView, DepthPickerAndStripColumnsStepper) {
     EXPECT_TRUE(p.model.isCrossEyedStereo());
     EXPECT_FALSE(row->isVisibleTo(&p.view));
 
+    // The depth presets show while a stereo pair is on: the nearest one, and a
+    // choice writes the preset's disparity.
+    auto* depthRow = p.find<SettingRow>("stereoDepthRow");
+    EXPECT_TRUE(depthRow->isVisibleTo(&p.view));
+    EXPECT_EQ(p.shownSegment("stereoDepthPicker"), 1) << "0.25 is nearest to 普通";
+    p.click(p.segment("stereoDepthPicker", 2));
+    EXPECT_EQ(p.model.stereoPhaseDisparity(), 0.75);
+    p.model.setStereoPhaseDisparity(0.2);
+    EXPECT_EQ(p.shownSegment("stereoDepthPicker"), 1);
+
     QTest::keyClick(picker, Qt::Key_End); // autostereogram during a stereo pair
     EXPECT_FALSE(p.model.isStereoscopicMode());
     EXPECT_TRUE(p.model.isAutostereogramMode());
     EXPECT_TRUE(p.model.isCrossEyedStereo());
     EXPECT_TRUE(row->isVisibleTo(&p.view));
+    EXPECT_FALSE(depthRow->isVisibleTo(&p.view));
 
     auto* up = p.find<QToolButton>("stripColumnsIncrement");
     auto* down = p.find<QToolButton>("stripColumnsDecrement");
@@ -159,10 +172,11 @@ TEST(ControlPanelView, ValueTextsCaptionsAndPresetHighlights) {
     EXPECT_EQ(p.find<QLabel>("gammaValue")->text(), QStringLiteral("2.00"));
     EXPECT_EQ(p.find<QSlider>("gammaSlider")->value(), 1000);
 
+    // The slider lifts the darkest displayed values: black, or white when inverted.
     auto* row = p.find<SettingRow>("blackLiftRow");
-    EXPECT_EQ(row->caption(), QStringLiteral("白レベル"));
-    p.model.setIsColorInverted(true);
     EXPECT_EQ(row->caption(), QStringLiteral("黒レベル"));
+    p.model.setIsColorInverted(true);
+    EXPECT_EQ(row->caption(), QStringLiteral("白レベル"));
 
     p.model.setAnimationMaxFPS(45.0); // the nearest preset, the earlier on a tie
     EXPECT_EQ(p.shownSegment("frameRatePicker"), 1);
@@ -212,4 +226,45 @@ TEST(ControlPanelView, NarrowPanelStacksEveryRow) {
             EXPECT_FALSE(row->isWideLayout()) << row->caption().toStdString();
         }
     }
+}
+
+// A control without the focus leaves the wheel alone, so that Qt passes it on to
+// the scroll area (a real wheel is checked end to end).
+TEST(ControlPanelView, WheelChangesOnlyAFocusedControl) {
+    Panel p;
+    p.model.setIsStereoscopicMode(true); // shows the depth presets too
+    p.view.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&p.view));
+    const int writes = p.store->writeCount();
+
+    const auto wheel = [](QWidget* target) {
+        const QPointF at(target->width() / 2.0, target->height() / 2.0);
+        QWheelEvent event(at, target->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(target, &event);
+        return event.isAccepted();
+    };
+    const char* controls[] = {
+        "gammaSlider",     "blackLiftSlider",           "colorModePicker",
+        "depthModePicker", "stereoDepthPickerSegment0", "animationSpeedPickerSegment0",
+        "rotationSwitch"};
+    for (const char* name : controls)
+        EXPECT_FALSE(wheel(p.find<QWidget>(name))) << name << " passes the wheel on";
+    EXPECT_EQ(p.store->writeCount(), writes) << "no setting changed";
+
+    // Focused, a control takes the wheel as usual.
+    auto* gamma = p.find<QSlider>("gammaSlider");
+    gamma->setFocus();
+    EXPECT_TRUE(wheel(gamma));
+    EXPECT_NE(p.model.displayGamma(), 1.0);
+    auto* colour = p.find<QComboBox>("colorModePicker");
+    colour->setFocus();
+    EXPECT_TRUE(wheel(colour));
+    EXPECT_TRUE(p.model.isIlluminantMode());
+}
+
+TEST(ControlPanelView, EveryRowSaysWhatItChanges) {
+    Panel p;
+    for (const SettingRow* row : p.view.findChildren<SettingRow*>())
+        EXPECT_FALSE(row->toolTip().isEmpty()) << row->caption().toStdString();
 }

@@ -1,0 +1,81 @@
+#include "WindowGeometry.h"
+
+#include <QStringList>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Room left around a default-sized window for the frame and panels.
+constexpr double kDefaultFill = 0.9;
+// Beyond any screen arrangement in use; keeps later arithmetic far from overflow.
+constexpr int kCoordinateLimit = 1 << 20;
+
+qint64 overlapArea(const QRect& a, const QRect& b) {
+    const QRect overlap = a.intersected(b);
+    return overlap.isEmpty() ? 0 : qint64(overlap.width()) * overlap.height();
+}
+
+} // namespace
+
+QRect defaultWindowGeometry(const QSize& preferred, const QRect& available) {
+    if (preferred.isEmpty() || available.isEmpty())
+        return QRect(available.topLeft(), preferred);
+    const double scale = std::min({1.0, kDefaultFill * available.width() / preferred.width(),
+                                   kDefaultFill * available.height() / preferred.height()});
+    const QSize size(std::max(1, int(std::lround(preferred.width() * scale))),
+                     std::max(1, int(std::lround(preferred.height() * scale))));
+    QRect rect(QPoint(0, 0), size);
+    rect.moveCenter(available.center());
+    return rect;
+}
+
+QString formatWindowGeometry(const QRect& geometry) {
+    return QStringLiteral("%1 %2 %3 %4")
+        .arg(geometry.x())
+        .arg(geometry.y())
+        .arg(geometry.width())
+        .arg(geometry.height());
+}
+
+std::optional<QRect> parseWindowGeometry(const QVariant& stored) {
+    if (stored.metaType().id() != QMetaType::QString)
+        return std::nullopt;
+    const QStringList parts = stored.toString().split(QLatin1Char(' '));
+    if (parts.size() != 4)
+        return std::nullopt;
+    int values[4];
+    for (int i = 0; i < 4; ++i) {
+        bool ok = false;
+        values[i] = parts[i].toInt(&ok);
+        if (!ok || std::abs(values[i]) > kCoordinateLimit)
+            return std::nullopt;
+    }
+    if (values[2] <= 0 || values[3] <= 0)
+        return std::nullopt;
+    return QRect(values[0], values[1], values[2], values[3]);
+}
+
+QRect fitIntoScreens(const QRect& saved, const QList<QRect>& available, int titleBarHeight) {
+    if (available.isEmpty())
+        return saved;
+    for (const QRect& screen : available) {
+        if (screen.contains(saved))
+            return saved;
+    }
+    const QRect* target = &available.first();
+    qint64 best = 0;
+    for (const QRect& screen : available) {
+        const qint64 area = overlapArea(saved, screen);
+        if (area > best) {
+            best = area;
+            target = &screen;
+        }
+    }
+    const QRect area =
+        target->adjusted(0, std::clamp(titleBarHeight, 0, target->height() / 2), 0, 0);
+    const QSize size = saved.size().boundedTo(area.size());
+    const int x = std::clamp(saved.x(), area.left(), area.right() - size.width() + 1);
+    const int y = std::clamp(saved.y(), area.top(), area.bottom() - size.height() + 1);
+    return QRect(QPoint(x, y), size);
+}
