@@ -6,9 +6,10 @@
 //   location 0..11    PatchKernelParams, one float each:
 //                     0 frequency, 1 orientation (degrees), 2 phase, 3 sigma,
 //                     4 contrast, 5 centre x, 6 centre y, 7 envelope radius R
-//                     (pixels, not clamped), 8 hue, 9 tint saturation (0 = grey),
+//                     (pixels, at most half the shorter side, so the window fits
+//                     the patch), 8 hue, 9 tint saturation (0 = grey),
 //                     10 black level, 11 inversion flag (always 0 here: the presenter
-//                     inverts)
+//                     inverts); phase and orientation arrive reduced to one turn
 //   local size        16 x 16; dispatch ceil(W / 16) x ceil(H / 16) groups
 //
 // Stored bytes are truncated like the CPU reference: the kernel writes

@@ -8,6 +8,7 @@
 #include <QOpenGLFunctions_4_3_Core>
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 namespace {
 
@@ -29,17 +30,19 @@ struct PatchKernelParams {
 };
 
 // A grey W x H patch of one parameter set, at the set's orientation, centred,
-// with envelope radius radius in pixels.
-PatchKernelParams patchParams(const TileParams& tile, double phase, int W, int H, double radius) {
+// with the CPU generator's envelope radius. Angles are reduced to one turn in
+// double first: a float keeps too few digits of a large phase for the carrier.
+PatchKernelParams patchParams(const TileParams& tile, double phase, int W, int H,
+                              double radiusScale) {
     PatchKernelParams params;
     params.frequency = float(tile.frequency);
-    params.orientation = float(tile.orientation);
-    params.phase = float(phase);
+    params.orientation = float(std::fmod(tile.orientation, 360.0));
+    params.phase = float(std::fmod(phase, 2 * std::numbers::pi));
     params.sigma = float(tile.sigma);
     params.contrast = float(tile.contrast);
     params.centreX = float(W / 2.0);
     params.centreY = float(H / 2.0);
-    params.radius = float(radius);
+    params.radius = float(envelopeRadius(W, H, radiusScale));
     return params;
 }
 
@@ -163,8 +166,8 @@ std::optional<RGBAImage> generatePatchGPU(double width, double height, double fr
     if (!texture) {
         return std::nullopt;
     }
-    const PatchKernelParams params = patchParams({orientation, frequency, sigma, contrast}, phase,
-                                                 W, H, radiusScale * std::min(W, H) / 2.0);
+    const PatchKernelParams params =
+        patchParams({orientation, frequency, sigma, contrast}, phase, W, H, radiusScale);
     {
         std::lock_guard<std::mutex> guard(gpucontext::programLock());
         gl.glUseProgram(program);
@@ -246,7 +249,7 @@ renderCanvasGPU(const std::vector<TileParams>& variants, const std::vector<int>&
         const double tintSaturation = colorMode ? saturation : 0.0;
         GpuTextureRef texture = scratchPatch(slotCount++, P);
         if (program && texture) {
-            PatchKernelParams params = patchParams(tile, phase, P, P, radiusFactor * P / 2.0);
+            PatchKernelParams params = patchParams(tile, phase, P, P, radiusFactor);
             params.hue = float(hue);
             params.tintSaturation = float(tintSaturation);
             params.blackLevel = float(colorModeBlackLevel);

@@ -12,7 +12,8 @@
 // Every function here is synchronous: it makes the calling thread's GPU context
 // current, encodes its work and waits for it before returning. Any thread.
 
-// One patch from "gaborKernel", read back. Nothing without the kernel.
+// One patch from "gaborKernel", read back; the envelope radius is the CPU
+// generator's (envelopeRadius), so both draw the same patch. Nothing without the kernel.
 std::optional<RGBAImage> generatePatchGPU(double width, double height, double frequency,
                                           double orientation, double phase, double sigma,
                                           double contrast, double radiusScale);
@@ -29,7 +30,8 @@ struct RenderCanvasResult {
     int cpuFallbackCount = 0;
 };
 
-// One patch texture per variant and per spinning tile, placed on the tile grid
+// One patch texture per variant and per spinning tile (radius scale 0.96 x the
+// variant's entry in radiusScales, or 0.96 without one), placed on the tile grid
 // into a texture from pool. A variant the GPU cannot make is made on the CPU and
 // uploaded into its slot (counted in cpuFallbackCount), so no later variant moves.
 RenderCanvasResult

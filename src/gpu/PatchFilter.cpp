@@ -5,6 +5,8 @@
 
 #include <QOpenGLFunctions_4_3_Core>
 #include <algorithm>
+#include <cmath>
+#include <numbers>
 
 std::optional<RGBAImage> generatePatchFilter(double width, double height, double frequency,
                                              double orientation, double phase, double sigma,
@@ -48,8 +50,15 @@ std::optional<RGBAImage> generatePatchFilter(double width, double height, double
     gl.glViewport(0, 0, W, H);
     gl.glUseProgram(program);
     const float radius = float(std::min(W, H) / 2.0 * 0.96);
-    const float values[8] = {float(frequency), float(orientation), float(phase),   float(sigma),
-                             float(contrast),  float(W / 2.0),     float(H / 2.0), radius};
+    // Angles reduced to one turn in double: a float keeps too few digits of a large phase.
+    const float values[8] = {float(frequency),
+                             float(std::fmod(orientation, 360.0)),
+                             float(std::fmod(phase, 2 * std::numbers::pi)),
+                             float(sigma),
+                             float(contrast),
+                             float(W / 2.0),
+                             float(H / 2.0),
+                             radius};
     for (int location = 0; location < 8; ++location) {
         gl.glUniform1f(location, values[location]);
     }

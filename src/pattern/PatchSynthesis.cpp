@@ -4,6 +4,15 @@
 #include <cmath>
 #include <numbers>
 
+double envelopeRadius(int W, int H, double radiusScale) {
+    double k = radiusScale;
+    if (k < 0.01)
+        k = 0.01;
+    else if (k >= 1.0)
+        k = 1.0;
+    return std::min(W / 2.0, H / 2.0) * k;
+}
+
 std::optional<RGBAImage> synthesizePatchCPU(double width, double height, double frequency,
                                             double orientation, double phase, double sigma,
                                             double contrast, double radiusScale) {
@@ -19,12 +28,7 @@ std::optional<RGBAImage> synthesizePatchCPU(double width, double height, double 
     const double c = std::cos(theta);
     const double cx = W / 2.0;
     const double cy = H / 2.0;
-    double k = radiusScale;
-    if (k < 0.01)
-        k = 0.01;
-    else if (k >= 1.0)
-        k = 1.0;
-    const double R = std::min(cx, cy) * k;
+    const double R = envelopeRadius(W, H, radiusScale);
     double sig = sigma * R;
     if (sig < 1e-6)
         sig = 1e-6;

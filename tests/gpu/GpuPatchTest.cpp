@@ -13,12 +13,13 @@ TEST(GpuPatch, KernelAndFilterMatchTheCpuPatchWithinOneOverAParameterGrid) {
     // differ; rounding anywhere would put about half the bytes one off.
     const std::pair<int, int> sizes[] = {{15, 15}, {16, 16}, {33, 33},
                                          {64, 64}, {40, 24}, {20, 41}};
-    const double orientations[] = {0, 90, 37.3}, phases[] = {0, 1.3, 4}, contrasts[] = {1, 0.45},
-                 sigmas[] = {0, 0.2, 0.5}, radiusScales[] = {0.5, 0.96, 1};
+    // A phase far from zero must be reduced before it becomes a float.
+    const double orientations[] = {0, 90, 37.3}, phases[] = {0, 1.3, -1e6}, contrasts[] = {1, 0.45},
+                 sigmas[] = {0, 0.2, 0.5}, radiusScales[] = {0.5, 0.96, 1.3};
     gputest::ByteDifference all;
     for (int i = 0; i < 6 * 3 * 3 * 2 * 3 * 3; ++i) { // every combination
         const auto [W, H] = sizes[i % 6];
-        const double o = orientations[i / 6 % 3], p = phases[i / 18 % 3], f = 1 + p,
+        const double o = orientations[i / 6 % 3], p = phases[i / 18 % 3], f = 2 + i / 18 % 3,
                      c = contrasts[i / 54 % 2], s = sigmas[i / 108 % 3], r = radiusScales[i / 324];
         auto gpu = generatePatchGPU(W, H, f, o, p, s, c, r);
         auto cpu = synthesizePatchCPU(W, H, f, o, p, s, c, r);
@@ -35,18 +36,6 @@ TEST(GpuPatch, KernelAndFilterMatchTheCpuPatchWithinOneOverAParameterGrid) {
     }
     EXPECT_LT(all.count * 100, all.total) << all.count << " of " << all.total << " differ";
     EXPECT_EQ(generatePatchFilter(0, -3, 1, 0, 0, 0.3, 1)->size(), QSize(1, 1));
-}
-
-TEST(GpuPatch, RadiusScaleAboveOneIsNotClamped) {
-    // A 40-pixel patch at scale k has R = 20k: the centre 40 x 40 of the CPU
-    // patch of side 40k at scale 1, whose pixel centres fall on the same offsets.
-    for (const auto& [radiusScale, side] : {std::pair{1.2, 48}, {1.3, 52}}) {
-        auto gpu = generatePatchGPU(40, 40, 3, 20, 0.4, 0.5, 1, radiusScale);
-        auto cpu = synthesizePatchCPU(side, side, 3, 20, 0.4, 0.5, 1, 1.0);
-        ASSERT_TRUE(gpu && cpu);
-        const int margin = (side - 40) / 2;
-        EXPECT_LE(compareBytes(*gpu, cpu->copy(margin, margin, 40, 40)).largest, 1);
-    }
 }
 
 TEST(GpuPatch, ColourTintMatchesTintPatchWithinTwo) {
