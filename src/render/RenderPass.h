@@ -34,7 +34,7 @@ struct RenderSnapshot {
     std::vector<double> hues;                  // per set, used in colour mode
     bool isColorMode = false;                  //
     double colorModeBlackLevel = 1.0;          //
-    double stereoPhaseOffset = 0;              // stereoPhaseDisparity x pi, radians
+    double stereoPhaseOffset = 0;              // (stereoPhaseDisparity mod 2) x pi, radians
 };
 
 // The scale a pass works at: backing scale times the render scale clamped to

@@ -24,6 +24,18 @@ constexpr std::size_t kMaxSpins = 3;
 constexpr double kMaxStep = 0.1;
 constexpr double kMinStep = 0.001;
 
+// value + step modulo period (the sign of fmod's). The step is reduced first, so
+// a runaway speed from the settings file cannot overflow the sum; a non-finite
+// step moves nothing and a non-finite value starts again from 0, so the picture
+// recovers as soon as the speed is sane.
+double advanceModulo(double value, double step, double period) {
+    if (!std::isfinite(value))
+        value = 0;
+    if (!std::isfinite(step))
+        return value;
+    return std::fmod(value + std::fmod(step, period), period);
+}
+
 } // namespace
 
 RenderChannel::RenderChannel(RenderState* owner) : m_owner(owner) {}
@@ -183,7 +195,9 @@ RenderSnapshot RenderState::takeSnapshot(bool force) const {
     s.hues = tiles.animationTileHues;
     s.isColorMode = m_model.isColorMode();
     s.colorModeBlackLevel = m_model.colorModeBlackLevel();
-    s.stereoPhaseOffset = m_model.stereoPhaseDisparity() * std::numbers::pi;
+    // The disparity is in units of pi: only its remainder modulo 2 shifts the phase.
+    const double disparity = std::fmod(m_model.stereoPhaseDisparity(), 2.0);
+    s.stereoPhaseOffset = std::isfinite(disparity) ? disparity * std::numbers::pi : 0.0;
     return s;
 }
 
@@ -325,16 +339,16 @@ void RenderState::animationTick(double dt) {
     bool changed = false;
 
     if (m_model.isIlluminantMode()) {
-        illuminantHue = std::fmod(illuminantHue + d / kIlluminantPeriod, 1.0);
+        illuminantHue = advanceModulo(illuminantHue, d / kIlluminantPeriod, 1.0);
         changed = true;
         emit illuminantHueChanged();
     }
     if (m_model.isBreathingEnabled() && !paused) {
-        breathingPhase = std::fmod(breathingPhase + d * kBreathingRate, kTwoPi);
+        breathingPhase = advanceModulo(breathingPhase, d * kBreathingRate, kTwoPi);
         changed = true;
     }
     if (m_model.isPhaseAnimationEnabled() && !paused) {
-        phase = std::fmod(phase + d * (m_model.phaseAnimationSpeed() * kTwoPi), kTwoPi);
+        phase = advanceModulo(phase, d * (m_model.phaseAnimationSpeed() * kTwoPi), kTwoPi);
         changed = true;
     }
     if (m_model.isRotationAnimationEnabled() && !paused) {
@@ -343,7 +357,7 @@ void RenderState::animationTick(double dt) {
         for (std::size_t i = 0; i < tiles.animationTileParams.size(); ++i) {
             const double r = i < directions.size() ? directions[i] : 1.0;
             double& orientation = tiles.animationTileParams[i].orientation;
-            orientation = std::fmod(orientation + d * r * speed, 360.0);
+            orientation = advanceModulo(orientation, d * r * speed, 360.0);
         }
         changed = true;
     }

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <gtest/gtest.h>
+#include <numbers>
 
 namespace {
 
@@ -59,6 +60,26 @@ TEST_F(ClockTest, StepIsClampedAndAnglesWrap) {
         EXPECT_LT(std::abs(orientation(i)), 360);
 }
 
+TEST_F(ClockTest, RunawaySpeedsAndOffsetsStayWithinOneTurn) {
+    model->setIsPhaseAnimationEnabled(true);
+    model->setIsRotationAnimationEnabled(true);
+    model->setIsBreathingEnabled(true);
+    model->setPhaseAnimationSpeed(INFINITY);
+    model->setRotationAnimationSpeed(-1e308);
+    state.breathingPhase = NAN; // starts again from 0
+    ticks(5);
+    EXPECT_EQ(state.phase, 0.0) << "a non-finite step moves nothing";
+    EXPECT_NEAR(state.breathingPhase, 0.5 * 1.2566370614359172, 1e-12);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_LT(std::abs(orientation(i)), 360) << orientation(i);
+    // The stereo offset is the disparity's remainder modulo 2, in units of pi.
+    for (const auto& [disparity, offset] :
+         {std::pair{0.25, 0.25}, {1e308, 0.0}, {-2.5, -0.5}, {INFINITY, 0.0}}) {
+        model->setStereoPhaseDisparity(disparity);
+        EXPECT_DOUBLE_EQ(state.takeSnapshot(true).stereoPhaseOffset, offset * std::numbers::pi);
+    }
+}
+
 TEST_F(ClockTest, PauseFreezesAllButTheIlluminant) {
     model->setIsIlluminantMode(true);
     model->setIsBreathingEnabled(true);
@@ -97,6 +118,7 @@ TEST_F(ClockTest, SpinsRunTo540AtMostThreeAtOnceNoneTwiceOnACell) {
     model->setRandomSpinInterval(2);
     state.randomSpinTiles = {{3, 0}};
     ticks(17);
+    EXPECT_EQ(state.renderCount(), 1) << "a running spin asks for frames, no new spin needed";
     ASSERT_EQ(state.randomSpinTiles.size(), 1u) << "1.7 s is short of the interval";
     EXPECT_NEAR(state.randomSpinTiles[0].rotDeg, 510, 1e-9);
     ticks(1);
