@@ -41,10 +41,14 @@ TEST(ComposeCanvas, BottomLeftGridOverridesAndBounds) {
     const RGBAImage scaled = *composeCanvas(16, 16, 16, {labelled(0, 8)}, {0}, {});
     EXPECT_EQ(scaled.pixel(5, 9), qRgba(10, 2, 4, 255));
 
-    std::vector<RGBAImage> patches{labelled(0, 8), RGBAImage()};
-    // Tile 1 overridden; 2 index past the patches; 3 beyond the index list but
-    // overridden; 4 a null patch; 5 a negative index.
-    const std::vector<int> indices{0, 0, 7, 0, 1, -1};
+    // A live image lies just past the end, as after a shrink, so reading one
+    // slot too far shows up in the canvas.
+    std::vector<RGBAImage> patches{labelled(0, 8), RGBAImage(), labelled(7, 8)};
+    const RGBAImage pastTheEnd = patches.back();
+    patches.pop_back();
+    // Tile 1 overridden; 2 the first index past the patches; 3 beyond the index
+    // list but overridden; 4 a null patch; 5 a negative index.
+    const std::vector<int> indices{0, 0, 2, 0, 1, -1};
     const std::map<int, RGBAImage> overrides{{1, labelled(5, 8)}, {3, labelled(6, 8)}};
     const RGBAImage canvas = *composeCanvas(48, 8, 8, patches, indices, overrides);
     const int red[6] = {10, 15, 0, 16, 0, 0};

@@ -43,6 +43,8 @@ TEST(PatchSynthesis, SizesAndBytes) {
     EXPECT_EQ(grey(patch(33, 4, 20, 0, 0.3, 0.5741176470588235), 16, 16), 200); // 200.7
     EXPECT_EQ(grey(patch(33, 4, 20, 0, 0.3, -3), 16, 16), 0);
     EXPECT_EQ(grey(patch(8, NAN, 0, 0, 0.3, 1), 3, 5), 255);
+    // Off centre, with R = 16 on a 64-pixel side: sigma is a fraction of R, 4.8 pixels.
+    EXPECT_EQ(grey(patch(64, 4, 0, 0, 0.3, 1, 0.5), 40, 35), 146); // 146.3
 }
 
 TEST(PatchSynthesis, StripeDirectionAndFrequency) {
