@@ -3,36 +3,109 @@
 //
 // Bindings:
 //   image unit 0      output, rgba8, W x H (texel row 0 = top row of the patch)
-//   location 0..11    PatchKernelParams, one float each:
+//   location 0..11    PatchKernelParams, one value each:
 //                     0 frequency, 1 orientation (degrees), 2 phase, 3 sigma,
 //                     4 contrast, 5 centre x, 6 centre y, 7 envelope radius R
 //                     (pixels, at most half the shorter side, so the window fits
-//                     the patch), 8 hue, 9 tint saturation (0 = grey),
+//                     the patch), all double; 8 hue, 9 tint saturation (0 = grey),
 //                     10 black level, 11 inversion flag (always 0 here: the presenter
-//                     inverts); phase and orientation arrive reduced to one turn
+//                     inverts), float; phase and orientation arrive reduced to one turn
 //   local size        16 x 16; dispatch ceil(W / 16) x ceil(H / 16) groups
 //
-// Stored bytes are truncated like the CPU reference: the kernel writes
+// The grey value is the CPU reference's formula in double precision, in the
+// same order of operations, so its truncated byte is the CPU's: in single
+// precision a value within float error of a whole byte may land on the other
+// side, and the colour tint's Overlay doubles such a one-off into two. GLSL has
+// no double exp or cos, so they are computed here. The kernel writes
 // floor(value) / 255, which the unorm store maps back to exactly that byte.
 
 layout(local_size_x = 16, local_size_y = 16) in;
 
 layout(binding = 0, rgba8) uniform restrict writeonly image2D outImage;
 
-layout(location = 0) uniform float frequency;
-layout(location = 1) uniform float orientation;
-layout(location = 2) uniform float phase;
-layout(location = 3) uniform float sigma;
-layout(location = 4) uniform float contrast;
-layout(location = 5) uniform float centreX;
-layout(location = 6) uniform float centreY;
-layout(location = 7) uniform float radius;
+layout(location = 0) uniform double frequency;
+layout(location = 1) uniform double orientation;
+layout(location = 2) uniform double phase;
+layout(location = 3) uniform double sigma;
+layout(location = 4) uniform double contrast;
+layout(location = 5) uniform double centreX;
+layout(location = 6) uniform double centreY;
+layout(location = 7) uniform double radius;
 layout(location = 8) uniform float hue;
 layout(location = 9) uniform float tintSaturation;
 layout(location = 10) uniform float blackLevel;
 layout(location = 11) uniform float inversionFlag;
 
-const float PI = 3.14159265358979323846;
+const double PI_D = 3.141592653589793LF;
+
+// e^x for the envelope (x <= 0): x = k ln 2 + r with |r| <= ln 2 / 2 (ln 2 in
+// two parts, the first exact in any product with k), e^r by its Taylor series
+// to r^13 (the next term is below 2^-56), scaled by 2^k.
+double expD(double x) {
+    if (!(x > -745.2LF)) {
+        return isnan(x) ? x : 0.0LF; // below the smallest double
+    }
+    precise double k = floor(x * 1.4426950408889634LF + 0.5LF);
+    precise double r = (x - k * 6.93147180369123816490e-01LF) - k * 1.90821492927058770002e-10LF;
+    double p = 1.6059043836821613e-10LF;
+    p = p * r + 2.08767569878681e-09LF;
+    p = p * r + 2.505210838544172e-08LF;
+    p = p * r + 2.755731922398589e-07LF;
+    p = p * r + 2.7557319223985893e-06LF;
+    p = p * r + 2.48015873015873e-05LF;
+    p = p * r + 0.0001984126984126984LF;
+    p = p * r + 0.001388888888888889LF;
+    p = p * r + 0.008333333333333333LF;
+    p = p * r + 0.041666666666666664LF;
+    p = p * r + 0.16666666666666666LF;
+    p = p * r + 0.5LF;
+    p = p * r + 1.0LF;
+    p = p * r + 1.0LF;
+    return ldexp(p, int(k));
+}
+
+// sin and cos of r in [-pi/4, pi/4] by their Taylor series (to r^17 and r^16).
+double sinPoly(double r) {
+    double r2 = r * r;
+    double p = 2.8114572543455206e-15LF;
+    p = p * r2 - 7.647163731819816e-13LF;
+    p = p * r2 + 1.6059043836821613e-10LF;
+    p = p * r2 - 2.505210838544172e-08LF;
+    p = p * r2 + 2.7557319223985893e-06LF;
+    p = p * r2 - 0.0001984126984126984LF;
+    p = p * r2 + 0.008333333333333333LF;
+    p = p * r2 - 0.16666666666666666LF;
+    return r + r * r2 * p;
+}
+
+double cosPoly(double r) {
+    double r2 = r * r;
+    double p = 4.779477332387385e-14LF;
+    p = p * r2 - 1.1470745597729725e-11LF;
+    p = p * r2 + 2.08767569878681e-09LF;
+    p = p * r2 - 2.755731922398589e-07LF;
+    p = p * r2 + 2.48015873015873e-05LF;
+    p = p * r2 - 0.001388888888888889LF;
+    p = p * r2 + 0.041666666666666664LF;
+    return 1.0LF - 0.5LF * r2 + r2 * r2 * p;
+}
+
+// sin (wantSin) or cos of x: x = q pi/2 + r with pi/2 in three parts whose
+// products with q are exact while |x| < 2^20 pi/2, which every argument here is.
+double sinOrCosD(double x, bool wantSin) {
+    if (isnan(x) || isinf(x)) {
+        return x - x; // NaN, as the C library gives
+    }
+    precise double q = floor(x * 6.36619772367581382433e-01LF + 0.5LF);
+    precise double r = x - q * 1.57079632673412561417e+00LF;
+    r = r - q * 6.07710050630396597660e-11LF;
+    r = r - q * 2.02226624871116645580e-21LF;
+    r = r - q * 8.47842766036889956997e-32LF;
+    int quadrant = int(q - 4.0LF * floor(q * 0.25LF)) + (wantSin ? 3 : 0);
+    double value = (quadrant & 1) == 0 ? cosPoly(r) : sinPoly(r);
+    // cos by quadrant: cos r, -sin r, -cos r, sin r; sin(x) = cos(x - pi/2).
+    return ((quadrant + 1) & 2) == 0 ? value : -value;
+}
 
 float hueChannel(float t, float p, float q) {
     if (t < 0.0) {
@@ -68,19 +141,26 @@ void main() {
         return;
     }
 
-    float theta = orientation * PI / 180.0;
-    float s = sin(theta);
-    float c = cos(theta);
-    float sig = max(sigma * radius, 1e-6);
+    // The CPU reference's arithmetic, step by step.
+    double theta = orientation * PI_D / 180.0LF;
+    double s = sinOrCosD(theta, true);
+    double c = sinOrCosD(theta, false);
+    double sig = sigma * radius;
+    if (sig < 1e-6LF) {
+        sig = 1e-6LF;
+    }
+    double sig2 = sig * sig;
+    double twoPi = 2.0LF * PI_D;
+    double twoR = 2.0LF * radius;
 
-    float dx = float(pos.x) + 0.5 - centreX;
-    float dy = float(pos.y) + 0.5 - centreY;
-    float u = c * dx + s * dy;
-    float v = c * dy - s * dx;
-    float envelope = exp(-0.5 * (u * u + v * v) / (sig * sig));
-    float carrier = cos(phase + 2.0 * PI * frequency * u / (2.0 * radius));
-    float value = (contrast * carrier * envelope * 0.5 + 0.5) * 255.0;
-    value = isnan(value) ? 255.0 : floor(clamp(value, 0.0, 255.0));
+    precise double dx = double(pos.x) + 0.5LF - centreX;
+    precise double dy = double(pos.y) + 0.5LF - centreY;
+    precise double u = c * dx + s * dy;
+    precise double v = c * dy - s * dx;
+    precise double envelope = expD(-0.5LF * (u * u + v * v) / sig2);
+    precise double carrier = sinOrCosD(phase + twoPi * frequency * u / twoR, false);
+    precise double exact = (contrast * carrier * envelope * 0.5LF + 0.5LF) * 255.0LF;
+    float value = isnan(exact) ? 255.0 : float(floor(clamp(exact, 0.0LF, 255.0LF)));
 
     vec3 rgb = vec3(value);
     if (tintSaturation > 0.0) {

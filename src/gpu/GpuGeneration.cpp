@@ -14,15 +14,17 @@ namespace {
 
 using gpucontext::ScopedThreadContext;
 
+// The kernel's twelve parameters: the patch's quantities in double precision,
+// so that its bytes truncate like the CPU reference's, then the tint's.
 struct PatchKernelParams {
-    float frequency = 0;
-    float orientation = 0;
-    float phase = 0;
-    float sigma = 0;
-    float contrast = 0;
-    float centreX = 0;
-    float centreY = 0;
-    float radius = 0;
+    double frequency = 0;
+    double orientation = 0;
+    double phase = 0;
+    double sigma = 0;
+    double contrast = 0;
+    double centreX = 0;
+    double centreY = 0;
+    double radius = 0;
     float hue = 0;
     float tintSaturation = 0;
     float blackLevel = 0;
@@ -30,19 +32,19 @@ struct PatchKernelParams {
 };
 
 // A grey W x H patch of one parameter set, at the set's orientation, centred,
-// with the CPU generator's envelope radius. Angles are reduced to one turn in
-// double first: a float keeps too few digits of a large phase for the carrier.
+// with the CPU generator's envelope radius. Angles are reduced to one turn,
+// which the kernel's sine and cosine expect.
 PatchKernelParams patchParams(const TileParams& tile, double phase, int W, int H,
                               double radiusScale) {
     PatchKernelParams params;
-    params.frequency = float(tile.frequency);
-    params.orientation = float(std::fmod(tile.orientation, 360.0));
-    params.phase = float(std::fmod(phase, 2 * std::numbers::pi));
-    params.sigma = float(tile.sigma);
-    params.contrast = float(tile.contrast);
-    params.centreX = float(W / 2.0);
-    params.centreY = float(H / 2.0);
-    params.radius = float(envelopeRadius(W, H, radiusScale));
+    params.frequency = tile.frequency;
+    params.orientation = std::fmod(tile.orientation, 360.0);
+    params.phase = std::fmod(phase, 2 * std::numbers::pi);
+    params.sigma = tile.sigma;
+    params.contrast = tile.contrast;
+    params.centreX = W / 2.0;
+    params.centreY = H / 2.0;
+    params.radius = envelopeRadius(W, H, radiusScale);
     return params;
 }
 
@@ -50,12 +52,15 @@ PatchKernelParams patchParams(const TileParams& tile, double phase, int W, int H
 // program must be in use. Nothing waits here.
 void encodePatch(QOpenGLFunctions_4_3_Core& gl, const GpuTexture& texture,
                  const PatchKernelParams& p) {
-    const float values[12] = {p.frequency, p.orientation,    p.phase,      p.sigma,
-                              p.contrast,  p.centreX,        p.centreY,    p.radius,
-                              p.hue,       p.tintSaturation, p.blackLevel, p.inversionFlag};
-    for (int location = 0; location < 12; ++location) {
-        gl.glUniform1f(location, values[location]);
+    const double quantities[8] = {p.frequency, p.orientation, p.phase,   p.sigma,
+                                  p.contrast,  p.centreX,     p.centreY, p.radius};
+    for (int location = 0; location < 8; ++location) {
+        gl.glUniform1d(location, quantities[location]);
     }
+    gl.glUniform1f(8, p.hue);
+    gl.glUniform1f(9, p.tintSaturation);
+    gl.glUniform1f(10, p.blackLevel);
+    gl.glUniform1f(11, p.inversionFlag);
     gl.glBindImageTexture(0, texture.name(), 0, GL_FALSE, 0, GL_WRITE_ONLY, GL_RGBA8);
     gl.glDispatchCompute(GLuint((texture.width() + 15) / 16), GLuint((texture.height() + 15) / 16),
                          1);
