@@ -75,6 +75,9 @@ LumenweaveApp::LumenweaveApp(std::unique_ptr<AppModel> model) : m_appModel(std::
     buildMenus();
     followModel();
     connect(m_appModel.get(), &AppModel::changed, this, &LumenweaveApp::followModel);
+    // Settings are written a little after each change; a quit writes what is left.
+    connect(qApp, &QCoreApplication::aboutToQuit, this,
+            [this] { m_appModel->preferencesStore().flush(); });
 }
 
 LumenweaveApp::~LumenweaveApp() {
@@ -213,6 +216,8 @@ bool LumenweaveApp::eventFilter(QObject* watched, QEvent* event) {
     } else if (event->type() == QEvent::Close && watched->objectName() == "control-panel") {
         m_appModel->preferencesStore().setObject(
             kPanelGeometryKey, formatWindowGeometry(static_cast<QWidget*>(watched)->geometry()));
+        // What was changed in the panel reaches the disk as it closes.
+        m_appModel->preferencesStore().flush();
     }
     return QObject::eventFilter(watched, event);
 }

@@ -1,4 +1,5 @@
 #include "LumenweaveApp.h"
+#include "TerminationSignals.h"
 
 #include <QApplication>
 #include <QSurfaceFormat>
@@ -11,6 +12,7 @@ int main(int argc, char** argv) {
     QGuiApplication::setDesktopFileName(QStringLiteral("lumenweave"));
     QApplication application(argc, argv);
     LumenweaveApp::installQtTranslations(application);
+    quitOnTerminationSignals();
 
     LumenweaveApp app;
     app.show();

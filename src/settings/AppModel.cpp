@@ -43,8 +43,7 @@ QList<AppModel::RenderingMode> AppModel::allRenderingModes() {
     return {RenderingMode::cpu, RenderingMode::imageFilter, RenderingMode::gpu};
 }
 
-AppModel::AppModel(QObject* parent)
-    : AppModel(std::make_shared<QSettingsPreferencesStore>(), parent) {}
+AppModel::AppModel(QObject* parent) : AppModel(std::make_shared<FilePreferencesStore>(), parent) {}
 
 AppModel::AppModel(std::shared_ptr<PreferencesStore> store, QObject* parent)
     : QObject(parent), m_store(std::move(store)), m_randomizeNonce(QUuid::createUuid()) {

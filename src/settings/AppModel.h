@@ -24,10 +24,11 @@ public:
     static std::optional<RenderingMode> renderingModeFromRawValue(const QString& raw);
     static QList<RenderingMode> allRenderingModes();
 
-    // Restores from QSettingsPreferencesStore().
+    // Restores from FilePreferencesStore().
     explicit AppModel(QObject* parent = nullptr);
     explicit AppModel(std::shared_ptr<PreferencesStore> store, QObject* parent = nullptr);
     ~AppModel() override;
+
 
     double maxPatchSize() const { return m_maxPatchSize; }
     void setMaxPatchSize(double v);

@@ -1,7 +1,19 @@
 #include "PreferencesStore.h"
 
-#include <QSettings>
+#include "IniDocument.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QTimer>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
 
 namespace {
 
@@ -74,46 +86,202 @@ std::optional<bool> readBool(const QVariant& value) {
     return std::nullopt;
 }
 
-struct QSettingsPreferencesStore::Impl {
-    std::unique_ptr<QSettings> settings;
+namespace {
 
-    void write(const QString& key, const QVariant& value) {
-        settings->setValue(key, value);
-        settings->sync();
+QString fileKind(mode_t mode) {
+    if (S_ISCHR(mode))
+        return QStringLiteral("キャラクタデバイス");
+    if (S_ISBLK(mode))
+        return QStringLiteral("ブロックデバイス");
+    if (S_ISFIFO(mode))
+        return QStringLiteral("FIFO");
+    if (S_ISSOCK(mode))
+        return QStringLiteral("ソケット");
+    if (S_ISDIR(mode))
+        return QStringLiteral("ディレクトリ");
+    return QStringLiteral("特殊なファイル");
+}
+
+// Where the settings go: the path itself, or the regular file a symlink leads
+// to. Anything else is a problem, and nothing is read or written.
+struct Target {
+    QString path;
+    bool exists = false;
+    QString problem;
+};
+
+Target resolveTarget(const QString& path) {
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st {};
+    if (::lstat(native.constData(), &st) != 0) {
+        if (errno == ENOENT)
+            return {path, false, {}};
+        return {{}, false, QString::fromLocal8Bit(std::strerror(errno))};
+    }
+    if (S_ISREG(st.st_mode))
+        return {path, true, {}};
+    if (!S_ISLNK(st.st_mode))
+        return {{},
+                false,
+                QStringLiteral("通常のファイルではありません（%1）").arg(fileKind(st.st_mode))};
+    if (::stat(native.constData(), &st) != 0)
+        return {{}, false, QStringLiteral("リンク先がありません")};
+    if (!S_ISREG(st.st_mode))
+        return {{},
+                false,
+                QStringLiteral("リンク先が通常のファイルではありません（%1）")
+                    .arg(fileKind(st.st_mode))};
+    return {QFileInfo(path).canonicalFilePath(), true, {}};
+}
+
+// Equal as the settings model reads it: "64" on disk is the double 64.
+bool holds(const QVariant& stored, const QVariant& value) {
+    switch (value.typeId()) {
+    case QMetaType::Bool:
+        return readBool(stored) == value.toBool();
+    case QMetaType::Double:
+        return readDouble(stored) == value.toDouble();
+    case QMetaType::LongLong:
+        return readInteger(stored) == value.toLongLong();
+    default:
+        return stored.typeId() == QMetaType::QString && stored.toString() == value.toString();
+    }
+}
+
+} // namespace
+
+struct FilePreferencesStore::Impl {
+    QString path;
+    QHash<QString, QVariant> values; // as read, then as written
+    QHash<QString, QVariant> onDisk; // what the file holds, as far as is known
+    QMap<QString, QVariant> pending; // written here, not yet in the file
+    QTimer timer;
+    bool troubleReported = false; // one line per spell of trouble
+
+    explicit Impl(const QString& filePath) : path(filePath) {
+        timer.setSingleShot(true);
+        timer.setInterval(kFlushIntervalMs);
+        QObject::connect(&timer, &QTimer::timeout, [this] { flush(); });
+        if (const auto text = read())
+            onDisk = values = IniDocument(*text).values();
+    }
+
+    void report(const QString& line) {
+        if (troubleReported)
+            return;
+        troubleReported = true;
+        std::fputs(qPrintable(QStringLiteral("[設定] ") + line + QLatin1Char('\n')), stderr);
+        std::fflush(stderr);
+    }
+
+    // The file's current text (empty when there is none yet); nothing when it
+    // cannot be read or must not be touched.
+    std::optional<QByteArray> read(Target* where = nullptr) {
+        const Target target = resolveTarget(path);
+        if (where)
+            *where = target;
+        if (!target.problem.isEmpty()) {
+            report(QStringLiteral("設定は保存されません: %1: %2").arg(path, target.problem));
+            return std::nullopt;
+        }
+        if (!target.exists)
+            return QByteArray();
+        QFile file(target.path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            report(QStringLiteral("設定を読めません: %1: %2").arg(path, file.errorString()));
+            return std::nullopt;
+        }
+        return file.readAll();
+    }
+
+    void set(const QString& key, const QVariant& value) {
+        values.insert(key, value);
+        if (holds(onDisk.value(key), value))
+            pending.remove(key);
+        else
+            pending.insert(key, value);
+        if (!pending.isEmpty() && !timer.isActive())
+            timer.start();
+    }
+
+    void flush() {
+        timer.stop();
+        if (pending.isEmpty())
+            return;
+        // Edits go onto the file as it is now, so keys another program wrote
+        // since this one started stay too.
+        Target target;
+        const auto text = read(&target);
+        if (!text)
+            return;
+        IniDocument document(*text);
+        for (auto it = pending.cbegin(); it != pending.cend(); ++it)
+            document.setValue(it.key(), it.value());
+        if (document.text() != *text && !write(target, document.text()))
+            return;
+        for (auto it = pending.cbegin(); it != pending.cend(); ++it)
+            onDisk.insert(it.key(), it.value());
+        pending.clear();
+        troubleReported = false;
+    }
+
+    bool write(const Target& target, const QByteArray& text) {
+        if (!target.exists)
+            QDir().mkpath(QFileInfo(target.path).absolutePath());
+        QSaveFile file(target.path);
+        // commit() misses a failure of its own last flush, so flush first.
+        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.flush() ||
+            !file.commit()) {
+            report(QStringLiteral("設定を保存できません: %1: %2").arg(path, file.errorString()));
+            return false;
+        }
+        return true;
     }
 };
 
-QSettingsPreferencesStore::QSettingsPreferencesStore() : d(std::make_unique<Impl>()) {
-    d->settings =
-        std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                    QStringLiteral("Lumenweave"), QStringLiteral("Lumenweave"));
+FilePreferencesStore::FilePreferencesStore() : FilePreferencesStore(defaultPath()) {}
+
+FilePreferencesStore::FilePreferencesStore(const QString& path) : d(std::make_unique<Impl>(path)) {}
+
+FilePreferencesStore::~FilePreferencesStore() {
+    d->flush();
 }
 
-QSettingsPreferencesStore::QSettingsPreferencesStore(const QString& iniFilePath)
-    : d(std::make_unique<Impl>()) {
-    d->settings = std::make_unique<QSettings>(iniFilePath, QSettings::IniFormat);
+QString FilePreferencesStore::defaultPath() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/Lumenweave/Lumenweave.conf");
 }
 
-QSettingsPreferencesStore::~QSettingsPreferencesStore() = default;
-
-QVariant QSettingsPreferencesStore::objectForKey(const QString& key) const {
-    return d->settings->value(key);
+QString FilePreferencesStore::path() const {
+    return d->path;
 }
 
-void QSettingsPreferencesStore::setBool(const QString& key, bool value) {
-    d->write(key, value);
+bool FilePreferencesStore::hasPendingChanges() const {
+    return !d->pending.isEmpty();
 }
 
-void QSettingsPreferencesStore::setDouble(const QString& key, double value) {
-    d->write(key, value);
+QVariant FilePreferencesStore::objectForKey(const QString& key) const {
+    return d->values.value(key);
 }
 
-void QSettingsPreferencesStore::setInteger(const QString& key, qint64 value) {
-    d->write(key, value);
+void FilePreferencesStore::setBool(const QString& key, bool value) {
+    d->set(key, value);
 }
 
-void QSettingsPreferencesStore::setObject(const QString& key, const QString& value) {
-    d->write(key, value);
+void FilePreferencesStore::setDouble(const QString& key, double value) {
+    d->set(key, value);
+}
+
+void FilePreferencesStore::setInteger(const QString& key, qint64 value) {
+    d->set(key, value);
+}
+
+void FilePreferencesStore::setObject(const QString& key, const QString& value) {
+    d->set(key, value);
+}
+
+void FilePreferencesStore::flush() {
+    d->flush();
 }
 
 QVariant MemoryPreferencesStore::objectForKey(const QString& key) const {

@@ -6,8 +6,9 @@
 #include <memory>
 #include <optional>
 
-// The typed key-value store behind the settings model. Every write is durable
-// (synced) before it returns.
+// The typed key-value store behind the settings model, and behind anything else
+// the application keeps between runs (window geometry, say, under "Window/...").
+// A key may name a group: "Group/key". Main thread only.
 class PreferencesStore {
 public:
     virtual ~PreferencesStore() = default;
@@ -20,6 +21,10 @@ public:
     virtual void setDouble(const QString& key, double value) = 0;
     virtual void setInteger(const QString& key, qint64 value) = 0;
     virtual void setObject(const QString& key, const QString& value) = 0;
+
+    // Makes every value written so far durable now (quit, a closing window, a
+    // termination signal). A store that keeps nothing on disk has nothing to do.
+    virtual void flush() {}
 };
 
 // Strict typed reads: a value that is not exactly of the kind asked for gives nothing.
@@ -27,19 +32,35 @@ std::optional<double> readDouble(const QVariant& value);  // finite numbers only
 std::optional<qint64> readInteger(const QVariant& value); // whole numbers only
 std::optional<bool> readBool(const QVariant& value);      // true / false only
 
-// QSettings in its native format. The default constructor uses organization and
-// application "Lumenweave" ($XDG_CONFIG_HOME/Lumenweave/Lumenweave.conf).
-class QSettingsPreferencesStore : public PreferencesStore {
+// The settings file, in QSettings' INI format. Values are kept in memory and
+// reach the file at most once per kFlushIntervalMs while they keep changing, on
+// flush() and on destruction; a value equal to what the file holds writes
+// nothing. A write replaces the file whole (a crash leaves the old or the new
+// one) and touches only the lines of the keys written: keys of other programs and
+// lines this code would write differently stay byte for byte. A symlink is
+// written through when it leads to a regular file; when the path leads to
+// anything else (a device, a FIFO, a directory, nowhere), nothing is read or
+// written, one line on standard error says so, and the values live in memory.
+class FilePreferencesStore : public PreferencesStore {
 public:
-    QSettingsPreferencesStore();
-    explicit QSettingsPreferencesStore(const QString& iniFilePath);
-    ~QSettingsPreferencesStore() override;
+    static constexpr int kFlushIntervalMs = 250;
+
+    // $XDG_CONFIG_HOME/Lumenweave/Lumenweave.conf
+    FilePreferencesStore();
+    explicit FilePreferencesStore(const QString& path);
+    ~FilePreferencesStore() override;
+
+    static QString defaultPath();
+    QString path() const;
+    // Values written that the file does not hold yet.
+    bool hasPendingChanges() const;
 
     QVariant objectForKey(const QString& key) const override;
     void setBool(const QString& key, bool value) override;
     void setDouble(const QString& key, double value) override;
     void setInteger(const QString& key, qint64 value) override;
     void setObject(const QString& key, const QString& value) override;
+    void flush() override;
 
 private:
     struct Impl;

@@ -1,5 +1,6 @@
 #include "LumenweaveApp.h"
 #include "ContentView.h"
+#include "TerminationSignals.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -9,7 +10,10 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <csignal>
 #include <gtest/gtest.h>
 
 namespace {
@@ -308,4 +312,35 @@ TEST_F(LumenweaveAppTest, WindowGeometryIsRememberedApartFromTheSettings) {
         EXPECT_TRUE(screen.contains(app.mainWindow()->geometry()));
         EXPECT_EQ(app.mainWindow()->size(), QSize(700, 500));
     }
+}
+
+TEST_F(LumenweaveAppTest, ClosingThePanelWritesTheSettingsAtOnce) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Lumenweave.conf");
+    auto store = std::make_shared<FilePreferencesStore>(path);
+    LumenweaveApp app(std::make_unique<AppModel>(store));
+    app.showControlPanel();
+    settle();
+    ASSERT_NE(app.controlPanelWindow(), nullptr);
+    store->flush();
+    app.appModel().setIsColorMode(true);
+    ASSERT_TRUE(store->hasPendingChanges());
+    app.controlPanelWindow()->close();
+    EXPECT_FALSE(store->hasPendingChanges());
+    EXPECT_EQ(FilePreferencesStore(path).objectForKey("isColorMode"), QVariant("true"));
+}
+
+TEST_F(LumenweaveAppTest, TerminationSignalQuitsAndWritesTheSettings) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Lumenweave.conf");
+    auto store = std::make_shared<FilePreferencesStore>(path);
+    LumenweaveApp app(std::make_unique<AppModel>(store));
+    quitOnTerminationSignals();
+    store->flush();
+    app.appModel().setIsColorMode(true);
+    ASSERT_TRUE(store->hasPendingChanges());
+    QTimer::singleShot(0, [] { std::raise(SIGTERM); });
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+    EXPECT_FALSE(store->hasPendingChanges());
+    EXPECT_EQ(FilePreferencesStore(path).objectForKey("isColorMode"), QVariant("true"));
 }

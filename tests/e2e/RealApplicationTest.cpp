@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QSettings>
@@ -15,6 +16,8 @@
 #include <csignal>
 #include <functional>
 #include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace {
 
@@ -176,8 +179,13 @@ public:
         QProcessEnvironment env = displayEnvironment();
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
         process.setProcessEnvironment(env);
-        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        // Standard error is kept for the tests to read, and passed on at the end.
+        process.setProcessChannelMode(QProcess::ForwardedOutputChannel);
         process.start(QCoreApplication::applicationDirPath() + "/lumenweave", {});
+    }
+    QString errorLines() {
+        errors += QString::fromUtf8(process.readAllStandardError());
+        return errors;
     }
     bool opensItsWindow() {
         if (!process.waitForStarted()) {
@@ -197,8 +205,10 @@ public:
             process.kill();
             process.waitForFinished();
         }
+        std::fputs(qPrintable(errorLines()), stderr);
     }
     QProcess process;
+    QString errors;
 };
 
 void key(const QString& window, const QString& keys) {
@@ -234,6 +244,21 @@ void sweepWheel(const QString& panel, const QString& button) {
         }
     }
     run(QStringLiteral("xdotool"), chain, 60000);
+}
+
+// Opens the control panel with Ctrl+, and returns its window.
+QString openPanel(const QString& mainWindow) {
+    const QString title = QStringLiteral("Lumenweave 設定");
+    keyUntil(mainWindow, QStringLiteral("ctrl+comma"),
+             [&] { return !findWindow(title).isEmpty(); });
+    return findWindow(title);
+}
+
+struct stat statOf(const QString& path, bool followLink) {
+    struct stat st {};
+    const QByteArray native = QFile::encodeName(path);
+    followLink ? ::stat(native.constData(), &st) : ::lstat(native.constData(), &st);
+    return st;
 }
 
 } // namespace
@@ -315,8 +340,7 @@ TEST(RealApplication, SafePanelInputFullScreenAndWindowsThatQuitAndComeBack) {
 
 TEST(RealApplication, RandomSpinsAloneStillDrawTheField) {
     PrivateDisplay display;
-    ASSERT_FALSE(display.name.isEmpty()) << "Xvfb starts";
-    displayName = display.name;
+    ASSERT_FALSE(display.name.isEmpty()) << "Xvfb and openbox start";
     QTemporaryDir config;
     ASSERT_TRUE(config.isValid());
     ASSERT_TRUE(QDir(config.path()).mkpath(QStringLiteral("Lumenweave")));
@@ -329,4 +353,68 @@ TEST(RealApplication, RandomSpinsAloneStillDrawTheField) {
     ASSERT_TRUE(app.opensItsWindow());
     EXPECT_TRUE(waitFor([&] { return middleGreySpread(appWindows().first()) > 10.0; }, 30000))
         << "a non-uniform field appears";
+}
+
+TEST(RealApplication, SettingsFollowASymlinkOnlyToARegularFile) {
+    PrivateDisplay display;
+    ASSERT_FALSE(display.name.isEmpty()) << "Xvfb and openbox start";
+    QTemporaryDir config;
+    ASSERT_TRUE(config.isValid());
+    ASSERT_TRUE(QDir(config.path()).mkpath(QStringLiteral("Lumenweave")));
+    const QString settingsFile = config.path() + "/Lumenweave/Lumenweave.conf";
+
+    // A dotfile manager's link: the values go into the file it leads to, and a
+    // kill -9 after they were written leaves that file whole.
+    const QString dotfile = config.path() + "/dotfile.conf";
+    {
+        QFile file(dotfile);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("[General]\nrenderingMode=Metal\ncolorModeBlackLevel=1\nforeign=kept\n");
+    }
+    ASSERT_TRUE(QFile::link(dotfile, settingsFile));
+    {
+        Application app(config.path());
+        ASSERT_TRUE(app.opensItsWindow());
+        const QString panel = openPanel(appWindows().first());
+        ASSERT_FALSE(panel.isEmpty());
+        key(panel, QStringLiteral("Tab")); // to the first control, the smallest patch size
+        EXPECT_TRUE(keyUntil(panel, QStringLiteral("space"), [&] {
+            return QSettings(dotfile, QSettings::IniFormat).value("maxPatchSize") ==
+                   QVariant(QStringLiteral("64"));
+        }));
+        app.process.kill();
+        app.process.waitForFinished();
+    }
+    EXPECT_TRUE(QFileInfo(settingsFile).isSymLink());
+    QSettings written(dotfile, QSettings::IniFormat);
+    EXPECT_EQ(written.status(), QSettings::NoError);
+    EXPECT_EQ(written.value("foreign"), QVariant(QStringLiteral("kept")));
+
+    // Linked to a device node, as to /dev/null to keep settings from being saved.
+    const QString node = config.path() + "/null";
+    if (::mknod(QFile::encodeName(node).constData(), S_IFCHR | 0600, makedev(1, 3)) != 0)
+        GTEST_SKIP() << "no right to make a device node";
+    ASSERT_TRUE(QFile::remove(settingsFile));
+    ASSERT_TRUE(QFile::link(node, settingsFile));
+    const struct stat before = statOf(node, false);
+    {
+        Application app(config.path());
+        ASSERT_TRUE(app.opensItsWindow());
+        const QString mainWindow = appWindows().first();
+        const QString panel = openPanel(mainWindow);
+        ASSERT_FALSE(panel.isEmpty());
+        key(panel, QStringLiteral("Tab"));
+        key(panel, QStringLiteral("space"));
+        QThread::msleep(500);
+        ASSERT_TRUE(keyUntil(mainWindow, QStringLiteral("ctrl+q"),
+                             [&] { return app.process.waitForFinished(50); }));
+        EXPECT_EQ(app.process.exitCode(), 0);
+        const QStringList lines =
+            app.errorLines().split(QLatin1Char('\n')).filter(QStringLiteral("[設定]"));
+        ASSERT_EQ(lines.size(), 1) << app.errors.toStdString();
+        EXPECT_TRUE(lines.first().contains(QStringLiteral("設定は保存されません")));
+    }
+    EXPECT_TRUE(QFileInfo(settingsFile).isSymLink());
+    EXPECT_EQ(statOf(node, false).st_ino, before.st_ino);
+    EXPECT_EQ(statOf(node, false).st_mode, before.st_mode);
 }

@@ -1,6 +1,17 @@
 #include "PreferencesStore.h"
+#include "IniDocument.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 TEST(StrictReads, AcceptOnlyCompleteWellFormedValues) {
     const std::pair<QVariant, double> doubles[] = {
@@ -26,4 +37,219 @@ TEST(StrictReads, AcceptOnlyCompleteWellFormedValues) {
     for (const QVariant& bad : {QVariant("1"), QVariant("0"), QVariant("yes"), QVariant("TRUE"),
                                 QVariant(""), QVariant(1)})
         EXPECT_FALSE(readBool(bad)) << bad.toString().toStdString();
+}
+
+namespace {
+
+QByteArray contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& text) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(text);
+}
+
+struct stat statOf(const QString& path, bool followLink) {
+    struct stat st {};
+    const QByteArray native = QFile::encodeName(path);
+    followLink ? ::stat(native.constData(), &st) : ::lstat(native.constData(), &st);
+    return st;
+}
+
+} // namespace
+
+TEST(IniDocument, WritesOnlyTheLinesOfTheKeysItSets) {
+    IniDocument document(";; kept as written\n"
+                         "[General]\n"
+                         "maxPatchSize=64\n"
+                         "a%20b = \"x;y\" ; a comment\n"
+                         "junk line without equals \x01\xff\n"
+                         "odd=@ByteArray(\\0\\xff)\n"
+                         "long=one\\\n"
+                         "  two\n"
+                         "maxPatchSize = 32\n"
+                         "\n"
+                         "[Window]\n"
+                         "theirs=1, 2\n");
+    document.setValue(QStringLiteral("maxPatchSize"), 128.0); // both duplicates
+    document.setValue(QStringLiteral("isColorMode"), true);
+    document.setValue(QStringLiteral("Window/mainWindowGeometry"), QStringLiteral("AdnQywAD"));
+    document.setValue(QStringLiteral("Panel/open"), true);
+    EXPECT_EQ(document.text(), QByteArray(";; kept as written\n"
+                                          "[General]\n"
+                                          "maxPatchSize=128\n"
+                                          "a%20b = \"x;y\" ; a comment\n"
+                                          "junk line without equals \x01\xff\n"
+                                          "odd=@ByteArray(\\0\\xff)\n"
+                                          "long=one\\\n"
+                                          "  two\n"
+                                          "maxPatchSize =128\n"
+                                          "isColorMode=true\n"
+                                          "\n"
+                                          "[Window]\n"
+                                          "theirs=1, 2\n"
+                                          "mainWindowGeometry=AdnQywAD\n"
+                                          "\n"
+                                          "[Panel]\n"
+                                          "open=true\n"));
+    // Read as QSettings reads them.
+    QTemporaryDir dir;
+    writeFile(dir.filePath("a.conf"), document.text());
+    QSettings settings(dir.filePath("a.conf"), QSettings::IniFormat);
+    const QHash<QString, QVariant> values = document.values();
+    for (const char* key : {"a b", "long", "Window/theirs", "maxPatchSize", "isColorMode"})
+        EXPECT_EQ(values.value(key), settings.value(key)) << key;
+    EXPECT_EQ(values.value("Window/theirs"), QVariant(QStringList{"1", "2"}));
+}
+
+TEST(IniDocument, ReadsAndWritesValuesAsQSettingsDoes) {
+    const QList<QVariant> written = {
+        true,
+        false,
+        0.1 + 0.2,
+        1e308,
+        -1e308,
+        5e-324,
+        qint64(-9223372036854775807LL - 1),
+        QStringLiteral("Metal"),
+        QStringLiteral("@at the start"),
+        QStringLiteral("a,b"),
+        QStringLiteral("x=y;z"),
+        QStringLiteral(" padded "),
+        QStringLiteral("quote\" back\\slash"),
+        QStringLiteral("line\nbreak\ttab\r"),
+        QString::fromUtf16(u"\u0001\u0002F nul\u0000A"),
+        QStringLiteral("設定 ✓ 😀"),
+        QStringLiteral("AdnQywADAAAAAAB4AAAAWw+/=="),
+        QString(),
+    };
+    QTemporaryDir dir;
+    const QString path = dir.filePath("a.conf");
+    IniDocument document;
+    for (int i = 0; i < written.size(); ++i)
+        document.setValue(QStringLiteral("G/k%1").arg(i), written[i]);
+    writeFile(path, document.text());
+    const QHash<QString, QVariant> ours = IniDocument(contents(path)).values();
+    QSettings theirs(path, QSettings::IniFormat);
+    for (int i = 0; i < written.size(); ++i) {
+        const QString key = QStringLiteral("G/k%1").arg(i);
+        SCOPED_TRACE(key.toStdString());
+        EXPECT_EQ(ours.value(key).toString(), written[i].toString());
+        EXPECT_EQ(theirs.value(key).toString(), written[i].toString());
+    }
+
+    // And what QSettings writes reads back the same here.
+    const QString theirPath = dir.filePath("b.conf");
+    {
+        QSettings writer(theirPath, QSettings::IniFormat);
+        for (int i = 0; i < written.size(); ++i)
+            writer.setValue(QStringLiteral("k%1").arg(i), written[i]);
+        writer.setValue(QStringLiteral("Window/list"), QStringList{"a", "b,c"});
+    }
+    const QHash<QString, QVariant> read = IniDocument(contents(theirPath)).values();
+    for (int i = 0; i < written.size(); ++i)
+        EXPECT_EQ(read.value(QStringLiteral("k%1").arg(i)).toString(), written[i].toString()) << i;
+    EXPECT_EQ(read.value("Window/list"), QVariant(QStringList{"a", "b,c"}));
+}
+
+TEST(FilePreferencesStore, WritesLaterOnlyWhatTheFileDoesNotHold) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Lumenweave/Lumenweave.conf");
+    {
+        FilePreferencesStore store(path);
+        store.setDouble("maxPatchSize", 64);
+        store.setObject("Window/mainWindowGeometry", "AdnQywAD");
+        EXPECT_FALSE(QFile::exists(path)) << "not at once";
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !store.hasPendingChanges(); }, 5000));
+        EXPECT_EQ(contents(path),
+                  "[General]\nmaxPatchSize=64\n\n[Window]\nmainWindowGeometry=AdnQywAD\n");
+        store.setBool("isColorMode", true);
+    } // the rest is written on the way out
+    EXPECT_TRUE(contents(path).contains("isColorMode=true"));
+
+    const ino_t inode = statOf(path, false).st_ino;
+    FilePreferencesStore again(path);
+    EXPECT_EQ(again.objectForKey("Window/mainWindowGeometry"), QVariant("AdnQywAD"));
+    again.setDouble("maxPatchSize", 64.0);
+    again.setBool("isColorMode", true);
+    EXPECT_FALSE(again.hasPendingChanges());
+    // A value set and set back before the write leaves nothing to write either.
+    again.setDouble("maxPatchSize", 192);
+    again.setDouble("maxPatchSize", 64);
+    again.flush();
+    EXPECT_EQ(statOf(path, false).st_ino, inode) << "not rewritten";
+}
+
+TEST(FilePreferencesStore, WritesThroughSymlinksOnlyToRegularFiles) {
+    QTemporaryDir dir;
+    const QString target = dir.filePath("dotfiles/lumenweave.conf");
+    ASSERT_TRUE(QDir(dir.path()).mkpath("dotfiles"));
+    writeFile(target, "[General]\nfromDotfiles=1\n");
+    ASSERT_TRUE(QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner));
+    const QString link = dir.filePath("regular.conf");
+    ASSERT_TRUE(QFile::link(target, link));
+    {
+        FilePreferencesStore store(link);
+        store.setBool("isColorMode", true);
+    }
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(contents(target), "[General]\nfromDotfiles=1\nisColorMode=true\n");
+    EXPECT_EQ(QFile::permissions(target),
+              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+
+    // Anything else is neither read nor written; the values live in memory.
+    QList<QString> paths;
+    const auto add = [&](const char* name) { return paths << dir.filePath(name), paths.last(); };
+    ASSERT_EQ(::mkfifo(QFile::encodeName(add("fifo")).constData(), 0600), 0);
+    ASSERT_TRUE(QDir(dir.path()).mkdir(add("directory")));
+    ASSERT_TRUE(QFile::link(dir.filePath("fifo"), add("fifo-link")));
+    ASSERT_TRUE(QFile::link(dir.filePath("directory"), add("directory-link")));
+    ASSERT_TRUE(QFile::link(dir.filePath("nowhere"), add("dangling-link")));
+    // A private device node (as /dev/null is linked to) needs the right to make one.
+    if (::mknod(QFile::encodeName(dir.filePath("null")).constData(), S_IFCHR | 0600,
+                makedev(1, 3)) == 0) {
+        ASSERT_TRUE(QFile::link(dir.filePath("null"), add("device-link")));
+    }
+    for (const QString& path : paths) {
+        SCOPED_TRACE(path.toStdString());
+        const struct stat link = statOf(path, false), target = statOf(path, true);
+        {
+            FilePreferencesStore store(path);
+            store.setDouble("maxPatchSize", 192);
+            store.flush();
+            EXPECT_EQ(store.objectForKey("maxPatchSize"), QVariant(192.0));
+        }
+        EXPECT_EQ(statOf(path, false).st_ino, link.st_ino);
+        EXPECT_EQ(statOf(path, false).st_mode, link.st_mode);
+        EXPECT_EQ(statOf(path, true).st_ino, target.st_ino);
+        EXPECT_EQ(statOf(path, true).st_mode, target.st_mode);
+    }
+    EXPECT_FALSE(QFile::exists(dir.filePath("nowhere")));
+}
+
+TEST(FilePreferencesStore, AFailedWriteKeepsTheFileAndTriesAgain) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Lumenweave.conf");
+    const QByteArray before = "[General]\nother=" + QByteArray(200, 'x') + '\n';
+    writeFile(path, before);
+    FilePreferencesStore store(path);
+    store.setBool("isColorMode", true);
+    // Room for less than the new file, as on a full disk.
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit oldLimit{};
+    getrlimit(RLIMIT_FSIZE, &oldLimit);
+    const rlimit small{100, oldLimit.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &small);
+    store.flush();
+    setrlimit(RLIMIT_FSIZE, &oldLimit);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(contents(path), before);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+              QStringList{"Lumenweave.conf"});
+    EXPECT_TRUE(store.hasPendingChanges());
+    store.flush();
+    EXPECT_EQ(contents(path), before + "isColorMode=true\n");
 }

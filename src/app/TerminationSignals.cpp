@@ -1,0 +1,42 @@
+#include "TerminationSignals.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+const int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
+int signalSocket[2] = {-1, -1};
+
+// Only async-signal-safe work here: the quit itself runs in the event loop.
+void onSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalSocket[0], &byte, 1);
+}
+
+} // namespace
+
+void quitOnTerminationSignals() {
+    if (signalSocket[0] != -1 ||
+        ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalSocket) != 0)
+        return;
+    auto* notifier =
+        new QSocketNotifier(signalSocket[1], QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, [notifier] {
+        char byte = 0;
+        [[maybe_unused]] const ssize_t read = ::read(signalSocket[1], &byte, 1);
+        notifier->setEnabled(false);
+        for (const int sig : kSignals)
+            std::signal(sig, SIG_DFL);
+        QCoreApplication::quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int sig : kSignals)
+        ::sigaction(sig, &action, nullptr);
+}
