@@ -41,7 +41,7 @@ TEST(RunawaySettings, HugeStoredSpeedsAnimateANormalFieldUntilNormalSpeedIsPicke
                "isRotationAnimationEnabled=true\nisStereoscopicMode=true\n");
     file.close();
 
-    AppModel model(std::make_shared<QSettingsPreferencesStore>(path));
+    AppModel model(std::make_shared<FilePreferencesStore>(path));
     ASSERT_EQ(model.phaseAnimationSpeed(), 1e308) << "the store keeps any finite number";
     ASSERT_EQ(model.stereoPhaseDisparity(), 1e308);
     SystemLoadMonitor monitor{QStringLiteral("/nonexistent"), false};
