@@ -338,24 +338,42 @@ void IniDocument::setValue(const QString& key, const QVariant& value) {
     const qsizetype slash = key.indexOf(QLatin1Char('/'));
     const QString section = slash == -1 ? QString() : key.left(slash);
     const QByteArray entry = escapedKey(key.mid(slash + 1)) + '=' + encoded;
+    const QByteArray header = '[' +
+                              (section.isEmpty() ? QByteArray("General")
+                               : section.compare(QLatin1String("General"), Qt::CaseInsensitive) == 0
+                                   ? '%' + section.toUtf8()
+                                   : escapedKey(section)) +
+                              "]\n";
+    QByteArray candidate = m_text;
     qsizetype end = -1;
     for (const Line& line : all) {
         if (line.section == section)
             end = line.end;
     }
     if (end != -1) {
-        m_text.insert(end, '\n' + entry);
-        return;
+        candidate.insert(end, '\n' + entry);
+    } else if (!section.isEmpty()) {
+        // A new group goes last; top-level keys go first, as QSettings puts them.
+        if (!candidate.isEmpty())
+            candidate += candidate.endsWith('\n') ? "\n" : "\n\n";
+        candidate += header + entry + '\n';
     }
-    // A new group; top-level keys go first, under [General], as QSettings puts them.
-    if (section.isEmpty()) {
-        m_text.prepend("[General]\n" + entry + '\n' + (m_text.isEmpty() ? "" : "\n"));
-        return;
+    // A hostile last line (an open quote, a trailing backslash) would swallow
+    // what follows it. The start of the file is always the start of a line:
+    // the key goes there, in a group header of its own, when nothing else keeps
+    // every other value as it was.
+    if ((end == -1 && section.isEmpty()) || !keepsOtherValues(candidate, key, encoded)) {
+        candidate = header + entry + '\n';
+        if (!m_text.isEmpty())
+            candidate += section.isEmpty() ? "\n" : "\n[General]\n";
+        candidate += m_text;
     }
-    const QByteArray header = section.compare(QLatin1String("General"), Qt::CaseInsensitive) == 0
-                                  ? '%' + section.toLatin1()
-                                  : escapedKey(section);
-    if (!m_text.isEmpty())
-        m_text += m_text.endsWith('\n') ? "\n" : "\n\n";
-    m_text += '[' + header + "]\n" + entry + '\n';
+    m_text = candidate;
+}
+
+bool IniDocument::keepsOtherValues(const QByteArray& edited, const QString& key,
+                                   const QByteArray& encoded) const {
+    QHash<QString, QVariant> expected = values();
+    expected.insert(key, decodedValue(encoded));
+    return IniDocument(edited).values() == expected;
 }

@@ -33,6 +33,9 @@ private:
         qsizetype end;
     };
     QList<Line> lines() const;
+    // Whether edited holds key with the encoded value and every other key as now.
+    bool keepsOtherValues(const QByteArray& edited, const QString& key,
+                          const QByteArray& encoded) const;
 
     QByteArray m_text;
 };

@@ -103,6 +103,18 @@ TEST(IniDocument, WritesOnlyTheLinesOfTheKeysItSets) {
     for (const char* key : {"a b", "long", "Window/theirs", "maxPatchSize", "isColorMode"})
         EXPECT_EQ(values.value(key), settings.value(key)) << key;
     EXPECT_EQ(values.value("Window/theirs"), QVariant(QStringList{"1", "2"}));
+
+    // A last line that would swallow a line added after it.
+    for (const char* tail : {"open=\"quote", "continued=line\\"}) {
+        IniDocument hostile(QByteArray("[Window]\n") + tail);
+        const QHash<QString, QVariant> before = hostile.values();
+        hostile.setValue("Window/x", true);
+        hostile.setValue("isColorMode", true);
+        QHash<QString, QVariant> after = hostile.values();
+        EXPECT_EQ(after.take("Window/x"), QVariant("true")) << tail;
+        EXPECT_EQ(after.take("isColorMode"), QVariant("true")) << tail;
+        EXPECT_EQ(after, before) << tail;
+    }
 }
 
 TEST(IniDocument, ReadsAndWritesValuesAsQSettingsDoes) {
