@@ -13,6 +13,7 @@ packages=(
   libbenchmark-dev
   fonts-noto-cjk qt6-translations-l10n
   xvfb xauth xdotool imagemagick openbox
+  weston qt6-wayland
   clang-format
 )
 

@@ -4,7 +4,9 @@
 // second one with their ratios); writes JSON with --benchmark_out=FILE.
 
 #include "AppModel.h"
+#include "CanvasTexturePool.h"
 #include "ContentView.h"
+#include "GpuAutostereogram.h"
 #include "GpuGeneration.h"
 #include "LumenweaveApp.h"
 #include "PatchSynthesis.h"
@@ -84,6 +86,36 @@ void benchmarkFrame(benchmark::State& bench, AppModel::RenderingMode mode, Layou
 void benchmarkPatch(benchmark::State& bench) {
     for (auto _ : bench)
         benchmark::DoNotOptimize(synthesizePatchCPU(128, 128, 5.5, 37, 1.1, 0.32, 0.8, 0.96));
+}
+
+// The autostereogram's expansion from a GPU-composed strip, by the kernel or by
+// the CPU route, to the full width.
+void benchmarkExpansion(benchmark::State& bench, bool onGpu, int width, int height) {
+    const RenderSnapshot snapshot = animatedSnapshot(Layout::autostereogram, width, height);
+    const CanvasGeometry g = passGeometry(snapshot, 1.0);
+    const GpuTextureRef stripTexture =
+        renderCanvasGPU(
+            snapshot.tileParams, snapshot.variantIndices, snapshot.spins, g.P,
+            breathingMultipliers(snapshot.breathingPhaseOffsets, snapshot.breathingPhase),
+            snapshot.hues, snapshot.isColorMode, g.renderW, g.canvasH, snapshot.phase, 0.85,
+            snapshot.colorModeBlackLevel, StorageMode::shared, primaryCanvasPool())
+            .texture;
+    SIRDSShiftCache cache;
+    if (!stripTexture) {
+        bench.SkipWithError("no strip");
+        return;
+    }
+    const int columns = int(snapshot.sirdsStripColumns);
+    for (auto _ : bench) {
+        GpuTextureRef out =
+            onGpu ? makeAutostereogramKernel(stripTexture, width, height, columns, cache)
+                  : makeAutostereogramCPU(stripTexture, width, height, columns, cache);
+        if (!out) {
+            bench.SkipWithError("no autostereogram");
+            break;
+        }
+        benchmark::DoNotOptimize(out);
+    }
 }
 
 void benchmarkUpload(benchmark::State& bench) {
@@ -284,8 +316,8 @@ void benchmarkLive(benchmark::State& bench, LiveCase c) {
         } else {
             runEventsFor(0.2);
             auto connection = QObject::connect(presenter, &FieldPresenter::frameSwapped, presenter,
-                                               [&] { presenter->update(); });
-            presenter->update();
+                                               [&] { presenter->setNeedsDisplay(); });
+            presenter->setNeedsDisplay();
             r.presentMs = 1000.0 / counter.perSecond(liveSeconds, &FramesOnScreen::swaps);
             QObject::disconnect(connection);
             presentBaselines[layoutKey] = r.presentMs;
@@ -355,6 +387,14 @@ void registerAll() {
     benchmark::RegisterBenchmark("synthesizePatchCPU/128x128", benchmarkPatch)
         ->Unit(benchmark::kMicrosecond)
         ->UseRealTime();
+    for (const auto& [w, h] : sizes)
+        for (const bool onGpu : {true, false}) {
+            const std::string name = std::string("sirdsExpand/") + (onGpu ? "gpu/" : "cpu/") +
+                                     std::to_string(w) + "x" + std::to_string(h);
+            benchmark::RegisterBenchmark(name.c_str(), benchmarkExpansion, onGpu, w, h)
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime();
+        }
     benchmark::RegisterBenchmark("uploadImageToTexture/3840x2160", benchmarkUpload)
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime();

@@ -1,14 +1,59 @@
 #include "FieldPresenter.h"
 
+#include "GpuContext.h"
 #include "GpuDevice.h"
 
-#include <QColor>
+#include <QCoreApplication>
 #include <QOpenGLContext>
+#include <QOpenGLFramebufferObject>
+#include <QOpenGLFunctions>
 #include <QOpenGLFunctions_4_3_Core>
+#include <QOpenGLTextureBlitter>
 #include <QOpenGLVersionFunctionsFactory>
 #include <QOpenGLVertexArrayObject>
+#include <QPaintEvent>
 #include <algorithm>
 #include <cmath>
+
+namespace {
+
+// Loads a picture into a texture for the overlay blitter, which fades by scaling
+// alpha alone and so wants colours that are not premultiplied.
+void uploadOverlay(QOpenGLFunctions_4_3_Core& gl, unsigned int texture, const QImage& image) {
+    const QImage straight = image.convertToFormat(QImage::Format_RGBA8888);
+    gl.glBindTexture(GL_TEXTURE_2D, texture);
+    gl.glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    gl.glPixelStorei(GL_UNPACK_ROW_LENGTH, GLint(straight.bytesPerLine() / 4));
+    gl.glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, straight.width(), straight.height(), 0, GL_RGBA,
+                    GL_UNSIGNED_BYTE, straight.constBits());
+    gl.glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    gl.glBindTexture(GL_TEXTURE_2D, 0);
+}
+
+unsigned int makeOverlayTexture(QOpenGLFunctions_4_3_Core& gl) {
+    GLuint texture = 0;
+    gl.glGenTextures(1, &texture);
+    gl.glBindTexture(GL_TEXTURE_2D, texture);
+    // Overlays are drawn pixel for pixel.
+    gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    gl.glBindTexture(GL_TEXTURE_2D, 0);
+    return texture;
+}
+
+unsigned int makeSampler(QOpenGLFunctions_4_3_Core& gl, GLint filter) {
+    GLuint sampler = 0;
+    gl.glGenSamplers(1, &sampler);
+    gl.glSamplerParameteri(sampler, GL_TEXTURE_MIN_FILTER, filter);
+    gl.glSamplerParameteri(sampler, GL_TEXTURE_MAG_FILTER, filter);
+    gl.glSamplerParameteri(sampler, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    gl.glSamplerParameteri(sampler, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    return sampler;
+}
+
+} // namespace
 
 bool FieldPresenter::PresenterState::update(const Description& from) {
     bool changed = false;
@@ -46,14 +91,17 @@ std::array<double, 3> FieldPresenter::illuminantColor(double hue) {
     return {c.redF(), c.greenF(), c.blueF()};
 }
 
-FieldPresenter::FieldPresenter(QWidget* parent) : QOpenGLWidget(parent) {
+FieldPresenter::FieldPresenter()
+    : QOpenGLWindow(gpucontext::shareRoot(), QOpenGLWindow::NoPartialUpdate) {
     QSurfaceFormat format = QSurfaceFormat::defaultFormat();
     format.setVersion(4, 3);
     format.setProfile(QSurfaceFormat::CoreProfile);
     setFormat(format);
-    setUpdateBehavior(QOpenGLWidget::NoPartialUpdate);
+    // The keyboard stays with the widgets around it (the key catcher, menus).
+    setFlag(Qt::WindowDoesNotAcceptFocus);
     m_completionTimer.setSingleShot(true);
     connect(&m_completionTimer, &QTimer::timeout, this, &FieldPresenter::checkDrawCompletion);
+    connect(this, &QOpenGLWindow::frameSwapped, this, &FieldPresenter::checkDrawCompletion);
 }
 
 FieldPresenter::~FieldPresenter() {
@@ -68,9 +116,24 @@ void FieldPresenter::releaseGL() {
     if (m_fence)
         m_gl->glDeleteSync(static_cast<GLsync>(m_fence));
     m_fence = nullptr;
-    if (m_sampler)
-        m_gl->glDeleteSamplers(1, &m_sampler);
-    m_sampler = 0;
+    for (unsigned int* sampler : {&m_linearSampler, &m_nearestSampler}) {
+        if (*sampler)
+            m_gl->glDeleteSamplers(1, sampler);
+        *sampler = 0;
+    }
+    for (OverlayTexture& slot : m_overlays) {
+        if (slot.texture)
+            m_gl->glDeleteTextures(1, &slot.texture);
+        slot.texture = 0;
+        slot.uploadedKey = 0;
+    }
+    if (m_borderTexture)
+        m_gl->glDeleteTextures(1, &m_borderTexture);
+    m_borderTexture = 0;
+    m_uploadedBorder = QColor();
+    if (m_blitter)
+        m_blitter->destroy();
+    m_blitter.reset();
     m_vao.reset();
 }
 
@@ -79,14 +142,51 @@ void FieldPresenter::updateView(const Description& description) {
         setNeedsDisplay();
 }
 
+void FieldPresenter::setOverlay(OverlaySlot slot, const Overlay& overlay) {
+    Overlay& held = m_overlays[slot].overlay;
+    const bool same = held.image.cacheKey() == overlay.image.cacheKey() &&
+                      held.position == overlay.position && held.opacity == overlay.opacity;
+    const bool bothEmpty = held.image.isNull() && overlay.image.isNull();
+    held = overlay;
+    if (!same && !bothEmpty)
+        setNeedsDisplay();
+}
+
+void FieldPresenter::setBorderColor(const QColor& color) {
+    if (color == m_borderColor)
+        return;
+    m_borderColor = color;
+    setNeedsDisplay();
+}
+
 void FieldPresenter::setNeedsDisplay() {
-    // A display asked for while a frame is on the GPU is kept, not dropped, so
-    // the newest picture (the last animation frame, a late setting) still shows.
+    // A draw asked for while a frame is on the GPU is kept, not dropped, so the
+    // newest picture (the last animation frame, a late setting) still shows.
     if (m_presenterState.isDrawInFlight) {
         m_displayPending = true;
         return;
     }
-    update();
+    // Everything that changes in one event-loop turn (a new frame, its tint, the
+    // frame rate in the status bar) goes into one draw. That draw comes after the
+    // work already queued, so a render pass waiting to start starts first.
+    if (std::exchange(m_drawQueued, true))
+        return;
+    QMetaObject::invokeMethod(this, &FieldPresenter::drawQueued, Qt::QueuedConnection);
+}
+
+void FieldPresenter::drawQueued() {
+    m_drawQueued = false;
+    if (m_presenterState.isDrawInFlight) {
+        m_displayPending = true;
+        return;
+    }
+    // Painted now rather than on the platform's next update tick, which would
+    // only add its delay to every frame; a window that is not exposed paints
+    // all of itself once it is.
+    if (isExposed()) {
+        QPaintEvent paint(QRect(QPoint(), size()));
+        QCoreApplication::sendEvent(this, &paint);
+    }
 }
 
 void FieldPresenter::initializeGL() {
@@ -95,6 +195,7 @@ void FieldPresenter::initializeGL() {
         return;
     // Creating the shared GPU context may switch contexts on this thread.
     m_program = GpuDevice::shared().blitProgram();
+    m_tintProgram = GpuDevice::shared().blitTintProgram();
     makeCurrent();
     connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] {
         makeCurrent();
@@ -102,71 +203,163 @@ void FieldPresenter::initializeGL() {
         doneCurrent();
         m_gl = nullptr;
     });
-    // Vertex arrays belong to one context, so the view keeps its own empty one.
+    // Vertex arrays belong to one context, so the window keeps its own empty one.
     m_vao = std::make_unique<QOpenGLVertexArrayObject>();
     m_vao->create();
-    m_gl->glGenSamplers(1, &m_sampler);
-    m_gl->glSamplerParameteri(m_sampler, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    m_gl->glSamplerParameteri(m_sampler, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    m_gl->glSamplerParameteri(m_sampler, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    m_gl->glSamplerParameteri(m_sampler, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    m_linearSampler = makeSampler(*m_gl, GL_LINEAR);
+    m_nearestSampler = makeSampler(*m_gl, GL_NEAREST);
+    for (OverlayTexture& slot : m_overlays)
+        slot.texture = makeOverlayTexture(*m_gl);
+    m_borderTexture = makeOverlayTexture(*m_gl);
+    m_blitter = std::make_unique<QOpenGLTextureBlitter>();
+    if (!m_blitter->create())
+        m_blitter.reset();
 }
 
-void FieldPresenter::encodePass(const GpuTextureRef& texture) {
+void FieldPresenter::encodePass(const GpuTextureRef& texture, bool exactFit, bool corrects) {
+    // Its render pass handed it over unfinished.
+    texture->waitOnGpu();
     m_gl->glActiveTexture(GL_TEXTURE0);
     m_gl->glBindTexture(GL_TEXTURE_2D, texture->name());
-    m_gl->glBindSampler(0, m_sampler);
-    m_gl->glUniform1f(0, m_presenterState.gammaUniform());
-    m_gl->glUniform1f(1, m_presenterState.inversionFlag());
-    m_gl->glUniform1f(2, m_presenterState.blackLiftUniform());
+    // A canvas the size of its viewport maps texel to pixel: nearest sampling
+    // gives the same picture for less work.
+    m_gl->glBindSampler(0, exactFit ? m_nearestSampler : m_linearSampler);
+    if (corrects) {
+        m_gl->glUniform1f(0, m_presenterState.gammaUniform());
+        m_gl->glUniform1f(1, m_presenterState.inversionFlag());
+        m_gl->glUniform1f(2, m_presenterState.blackLiftUniform());
+    }
     const auto& tint = m_presenterState.illuminantTint;
     m_gl->glUniform3f(3, float(tint[0]), float(tint[1]), float(tint[2]));
     m_gl->glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
 }
 
-void FieldPresenter::paintGL() {
-    if (!m_gl)
-        return;
-    const int W = std::max(1, int(std::lround(width() * devicePixelRatioF())));
-    const int H = std::max(1, int(std::lround(height() * devicePixelRatioF())));
+void FieldPresenter::drawFrame(int W, int H) {
+    const PresenterState& c = m_presenterState;
     m_gl->glViewport(0, 0, W, H);
     m_gl->glDisable(GL_BLEND);
     m_gl->glDisable(GL_DEPTH_TEST);
     m_gl->glDisable(GL_SCISSOR_TEST);
-    m_gl->glClearColor(0, 0, 0, 1);
-    m_gl->glClear(GL_COLOR_BUFFER_BIT);
-    // Without the blit program there is nothing to draw; the frame stays black.
-    if (!m_program || !m_vao)
-        return;
-
-    const PresenterState& c = m_presenterState;
-    m_gl->glUseProgram(m_program);
-    m_vao->bind();
-    if (c.isStereoscopic && c.leftTexture && c.rightTexture) {
-        const auto halves = stereoViewports(W, H);
-        const GpuTextureRef& leftHalf = c.isCrossEyed ? c.rightTexture : c.leftTexture;
-        const GpuTextureRef& rightHalf = c.isCrossEyed ? c.leftTexture : c.rightTexture;
-        m_gl->glViewportIndexedf(0, halves[0].x, halves[0].y, halves[0].width, halves[0].height);
-        encodePass(leftHalf);
-        m_gl->glViewportIndexedf(0, halves[1].x, halves[1].y, halves[1].width, halves[1].height);
-        encodePass(rightHalf);
-        m_gl->glViewport(0, 0, W, H);
-    } else if (c.leftTexture) {
-        encodePass(c.leftTexture);
+    // Without the blit program there is no picture; the frame stays black. A
+    // picture covers the whole drawable, halves included.
+    const bool picture = m_program && m_vao && c.leftTexture;
+    if (!picture) {
+        m_gl->glClearColor(0, 0, 0, 1);
+        m_gl->glClear(GL_COLOR_BUFFER_BIT);
+    } else {
+        // A correction that changes nothing leaves only the tint to apply.
+        const bool corrects = !m_tintProgram || c.gammaUniform() != 1.0f ||
+                              c.inversionFlag() != 0.0f || c.blackLiftUniform() != 0.0f;
+        m_gl->glUseProgram(corrects ? m_program : m_tintProgram);
+        m_vao->bind();
+        if (c.isStereoscopic && c.leftTexture && c.rightTexture) {
+            const auto halves = stereoViewports(W, H);
+            const GpuTextureRef& leftHalf = c.isCrossEyed ? c.rightTexture : c.leftTexture;
+            const GpuTextureRef& rightHalf = c.isCrossEyed ? c.leftTexture : c.rightTexture;
+            m_gl->glViewportIndexedf(0, halves[0].x, halves[0].y, halves[0].width,
+                                     halves[0].height);
+            auto fits = [&](const GpuTextureRef& t) {
+                return float(t->width()) == halves[0].width && t->height() == H;
+            };
+            encodePass(leftHalf, fits(leftHalf), corrects);
+            m_gl->glViewportIndexedf(0, halves[1].x, halves[1].y, halves[1].width,
+                                     halves[1].height);
+            encodePass(rightHalf, fits(rightHalf), corrects);
+            m_gl->glViewport(0, 0, W, H);
+        } else {
+            encodePass(c.leftTexture, c.leftTexture->width() == W && c.leftTexture->height() == H,
+                       corrects);
+        }
+        m_vao->release();
+        m_gl->glBindSampler(0, 0);
+        m_gl->glBindTexture(GL_TEXTURE_2D, 0);
+        m_gl->glUseProgram(0);
     }
-    m_vao->release();
-    m_gl->glBindSampler(0, 0);
-    m_gl->glBindTexture(GL_TEXTURE_2D, 0);
-    m_gl->glUseProgram(0);
+    drawOverlays(W, H);
+}
 
+void FieldPresenter::drawOverlays(int W, int H) {
+    if (!m_blitter)
+        return;
+    const QRect viewport(0, 0, W, H);
+    const double scale = devicePixelRatio();
+    bool bound = false;
+    auto blit = [&](unsigned int texture, const QRectF& target, double opacity) {
+        if (!bound) {
+            bound = true;
+            m_gl->glEnable(GL_BLEND);
+            // Colour over the picture; the window stays opaque.
+            m_gl->glBlendFuncSeparate(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ZERO, GL_ONE);
+            m_blitter->bind();
+        }
+        m_blitter->setOpacity(float(opacity));
+        m_blitter->blit(texture, QOpenGLTextureBlitter::targetTransform(target, viewport),
+                        QOpenGLTextureBlitter::OriginTopLeft);
+    };
+
+    if (m_borderColor.alpha() > 0 && m_borderTexture) {
+        if (m_uploadedBorder != m_borderColor) {
+            QImage pixel(1, 1, QImage::Format_ARGB32_Premultiplied);
+            pixel.fill(m_borderColor);
+            uploadOverlay(*m_gl, m_borderTexture, pixel);
+            m_uploadedBorder = m_borderColor;
+        }
+        const double t = std::max(1.0, std::round(scale));
+        blit(m_borderTexture, QRectF(0, 0, W, t), 1.0);
+        blit(m_borderTexture, QRectF(0, H - t, W, t), 1.0);
+        blit(m_borderTexture, QRectF(0, t, t, H - 2 * t), 1.0);
+        blit(m_borderTexture, QRectF(W - t, t, t, H - 2 * t), 1.0);
+    }
+    for (OverlayTexture& slot : m_overlays) {
+        const Overlay& o = slot.overlay;
+        if (o.image.isNull() || !(o.opacity > 0) || !slot.texture)
+            continue;
+        if (slot.uploadedKey != o.image.cacheKey()) {
+            uploadOverlay(*m_gl, slot.texture, o.image);
+            slot.uploadedKey = o.image.cacheKey();
+        }
+        const QPointF at = QPointF(o.position) * scale;
+        blit(slot.texture,
+             QRectF(std::round(at.x()), std::round(at.y()), o.image.width(), o.image.height()),
+             std::min(o.opacity, 1.0));
+    }
+    if (bound) {
+        m_blitter->release();
+        m_gl->glDisable(GL_BLEND);
+    }
+}
+
+void FieldPresenter::paintGL() {
+    const int W = std::max(1, int(std::lround(width() * devicePixelRatio())));
+    const int H = std::max(1, int(std::lround(height() * devicePixelRatio())));
+    if (!m_gl) {
+        // No 4.3 functions: at least no garbage on screen.
+        context()->functions()->glClearColor(0, 0, 0, 1);
+        context()->functions()->glClear(GL_COLOR_BUFFER_BIT);
+        return;
+    }
+    drawFrame(W, H);
     if (m_fence)
         m_gl->glDeleteSync(static_cast<GLsync>(m_fence));
     m_fence = m_gl->glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
-    m_gl->glFlush();
     m_presenterState.isDrawInFlight = true;
     ++m_drawCount;
-    m_completionTimer.start(0);
     emit frameDrawn();
+}
+
+QImage FieldPresenter::grabFrame() {
+    if (!m_gl || !isValid())
+        return {};
+    makeCurrent();
+    const int W = std::max(1, int(std::lround(width() * devicePixelRatio())));
+    const int H = std::max(1, int(std::lround(height() * devicePixelRatio())));
+    QOpenGLFramebufferObject target(W, H);
+    if (!target.bind())
+        return {};
+    drawFrame(W, H);
+    QImage frame = target.toImage();
+    target.release();
+    return frame;
 }
 
 void FieldPresenter::checkDrawCompletion() {
@@ -174,9 +367,9 @@ void FieldPresenter::checkDrawCompletion() {
         m_presenterState.isDrawInFlight = false;
         return;
     }
-    makeCurrent();
     bool done = true;
     if (m_fence) {
+        makeCurrent();
         const GLenum status = m_gl->glClientWaitSync(static_cast<GLsync>(m_fence), 0, 0);
         done = status == GL_ALREADY_SIGNALED || status == GL_CONDITION_SATISFIED ||
                status == GL_WAIT_FAILED;
@@ -185,14 +378,11 @@ void FieldPresenter::checkDrawCompletion() {
             m_fence = nullptr;
         }
     }
-    doneCurrent();
     if (!done) {
         m_completionTimer.start(1);
         return;
     }
     m_presenterState.isDrawInFlight = false;
-    if (m_displayPending) {
-        m_displayPending = false;
-        update();
-    }
+    if (std::exchange(m_displayPending, false))
+        setNeedsDisplay();
 }

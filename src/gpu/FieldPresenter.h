@@ -2,19 +2,24 @@
 
 #include "GpuTexture.h"
 
-#include <QOpenGLWidget>
+#include <QColor>
+#include <QImage>
+#include <QOpenGLWindow>
 #include <QTimer>
 #include <array>
 #include <memory>
 
 class QOpenGLFunctions_4_3_Core;
+class QOpenGLTextureBlitter;
 class QOpenGLVertexArrayObject;
 
-// The presenter: shows a window's finished canvas textures with colour inversion,
-// display gamma, black lift and the illuminant tint, either over the whole view
-// or as a side-by-side stereo pair. Draws only when its inputs change (or the
-// platform asks), and keeps at most one of its own frames on the GPU.
-class FieldPresenter : public QOpenGLWidget {
+// The presenter: a native GL window that shows a window's finished canvas
+// textures with colour inversion, display gamma, black lift and the illuminant
+// tint, either over the whole window or as a side-by-side stereo pair, and paints
+// the border and the overlays (status bar, toast) over them. Draws only when its
+// inputs change (or the platform asks), at most once per event-loop turn, and
+// keeps at most one of its own frames on the GPU.
+class FieldPresenter : public QOpenGLWindow {
     Q_OBJECT
 public:
     // The wanted picture; the layout builds a new one on each update.
@@ -63,21 +68,41 @@ public:
     // Colour of the illuminant at hue (saturation 0.85, brightness 1).
     static std::array<double, 3> illuminantColor(double hue);
 
-    explicit FieldPresenter(QWidget* parent = nullptr);
+    // A picture painted over the field after the blit: premultiplied, at the
+    // window's device pixel ratio, its top-left corner at position (window
+    // coordinates), faded by opacity. An empty image paints nothing.
+    struct Overlay {
+        QImage image;
+        QPoint position;
+        double opacity = 1.0;
+    };
+    enum OverlaySlot { statusBarOverlay, toastOverlay, overlaySlotCount };
+
+    FieldPresenter();
     ~FieldPresenter() override;
 
-    // Hands the new description to the presenter state and marks the view for
-    // display when something changed.
+    // Hands the new description to the presenter state and asks for a draw when
+    // something changed.
     void updateView(const Description& description);
+    // Replaces one overlay; asks for a draw when it looks different.
+    void setOverlay(OverlaySlot slot, const Overlay& overlay);
+    // The one-pixel line drawn inside the window's edge.
+    void setBorderColor(const QColor& color);
+    // Asks for a draw of what the presenter holds: at the end of this event-loop
+    // turn, or, while a frame is on the GPU, once it has completed.
+    void setNeedsDisplay();
+
+    // What the window would show now, drawn offscreen (tests, checks).
+    QImage grabFrame();
 
     const PresenterState& presenterState() const { return m_presenterState; }
-    // A display asked for while a frame was on the GPU, to be drawn when it completes.
+    // A draw asked for while a frame was on the GPU, to be made when it completes.
     bool isDisplayPending() const { return m_displayPending; }
-    // Frames encoded so far.
+    // Frames drawn so far.
     int drawCount() const { return m_drawCount; }
 
 signals:
-    // A frame was encoded.
+    // A frame was drawn (frameSwapped follows once it is on its way to the screen).
     void frameDrawn();
 
 protected:
@@ -85,18 +110,34 @@ protected:
     void paintGL() override;
 
 private:
-    void setNeedsDisplay();
-    void encodePass(const GpuTextureRef& texture);
+    struct OverlayTexture {
+        Overlay overlay;
+        unsigned int texture = 0;
+        qint64 uploadedKey = 0; // cacheKey of the image in texture
+    };
+
+    void drawQueued();
+    void drawFrame(int W, int H);
+    void drawOverlays(int W, int H);
+    void encodePass(const GpuTextureRef& texture, bool exactFit, bool corrects);
     void checkDrawCompletion();
     void releaseGL();
 
     PresenterState m_presenterState;
+    std::array<OverlayTexture, overlaySlotCount> m_overlays;
+    QColor m_borderColor = Qt::transparent;
     bool m_displayPending = false;
+    bool m_drawQueued = false;
     int m_drawCount = 0;
     QOpenGLFunctions_4_3_Core* m_gl = nullptr;
     std::unique_ptr<QOpenGLVertexArrayObject> m_vao;
-    unsigned int m_sampler = 0;
+    std::unique_ptr<QOpenGLTextureBlitter> m_blitter;
+    unsigned int m_linearSampler = 0;
+    unsigned int m_nearestSampler = 0;
+    unsigned int m_borderTexture = 0;
+    QColor m_uploadedBorder;
     unsigned int m_program = 0;
+    unsigned int m_tintProgram = 0;
     void* m_fence = nullptr; // GLsync of the frame on the GPU
     QTimer m_completionTimer;
 };

@@ -104,6 +104,9 @@ struct ThreadState {
     std::unique_ptr<QOpenGLContext> context;
     QOpenGLFunctions_4_3_Core* gl = nullptr;
     ThreadObjects objects;
+    // The surface the context is made current on (see surfaceFor).
+    QSurface* surface = nullptr;
+    QOffscreenSurface* ownSurface = nullptr; // lives on the GUI thread
 
     ~ThreadState();
 
@@ -114,17 +117,22 @@ struct ThreadState {
         }
         // After the application object is gone the platform cannot destroy
         // contexts any more; the process is ending, so leave them.
-        if (!QCoreApplication::instance() || !context->makeCurrent(shared().surface)) {
+        if (!QCoreApplication::instance() || !context->makeCurrent(surface)) {
             (void)context.release();
             (void)new ThreadObjects(std::move(objects));
             return;
         }
         gl->glDeleteFramebuffers(1, &objects.filterFramebuffer);
         gl->glDeleteVertexArrays(1, &objects.filterVertexArray);
-        gl->glDeleteBuffers(1, &objects.tableBuffer);
+        gl->glDeleteBuffers(1, &objects.columnBuffer);
         objects = ThreadObjects{};
         context->doneCurrent();
         context.reset();
+        if (ownSurface) {
+            ownSurface->deleteLater();
+        }
+        ownSurface = nullptr;
+        surface = nullptr;
         gl = nullptr;
     }
 };
@@ -152,6 +160,64 @@ void releaseWhenThreadFinishes() {
     });
 }
 
+QOffscreenSurface* makeSurface() {
+    auto* surface = new QOffscreenSurface;
+    surface->setFormat(contextFormat());
+    surface->create();
+    return surface;
+}
+
+// An offscreen surface made on the GUI thread, as shared() makes its own: asked
+// for, waited for a while, and made here if the GUI thread does not answer.
+QOffscreenSurface* surfaceFromGuiThread() {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (QThread::currentThread() == app->thread()) {
+        return makeSurface();
+    }
+    struct Request {
+        std::mutex mutex;
+        std::condition_variable made;
+        QOffscreenSurface* surface = nullptr;
+        bool answered = false;
+        bool abandoned = false;
+    };
+    auto request = std::make_shared<Request>();
+    QMetaObject::invokeMethod(
+        app,
+        [request] {
+            std::lock_guard<std::mutex> guard(request->mutex);
+            if (request->abandoned) {
+                return;
+            }
+            request->surface = makeSurface();
+            request->answered = true;
+            request->made.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock<std::mutex> lock(request->mutex);
+    if (!request->made.wait_for(lock, std::chrono::seconds(2), [&] { return request->answered; })) {
+        request->abandoned = true;
+        return makeSurface();
+    }
+    return request->surface;
+}
+
+// EGL lets a surface be current on one thread at a time (GLX does not mind), so
+// under EGL every thread but the GUI thread has an offscreen surface of its own.
+QSurface* surfaceFor(QOpenGLContext& context, const Shared& s) {
+    if (!context.nativeInterface<QNativeInterface::QEGLContext>() ||
+        QThread::currentThread() == QCoreApplication::instance()->thread()) {
+        return s.surface;
+    }
+    QOffscreenSurface* own = surfaceFromGuiThread();
+    if (!own->isValid()) {
+        own->deleteLater();
+        return s.surface;
+    }
+    threadState.ownSurface = own;
+    return own;
+}
+
 bool isCoreAtLeast43(const QSurfaceFormat& format) {
     return format.version() >= qMakePair(4, 3) && format.profile() == QSurfaceFormat::CoreProfile;
 }
@@ -164,6 +230,11 @@ QOpenGLContext* shareRoot() {
 
 void prepareSurface() {
     shared();
+    // A worker's own surface comes from the GUI thread as well.
+    if (!threadState.context &&
+        QThread::currentThread() != QCoreApplication::instance()->thread()) {
+        ScopedThreadContext scope;
+    }
 }
 
 QOpenGLFunctions_4_3_Core& makeThreadContextCurrent() {
@@ -176,7 +247,8 @@ QOpenGLFunctions_4_3_Core& makeThreadContextCurrent() {
         if (!context->create() || !isCoreAtLeast43(context->format())) {
             fatal("OpenGL 4.3 core context not available");
         }
-        if (!context->makeCurrent(s.surface)) {
+        state.surface = surfaceFor(*context, s);
+        if (!context->makeCurrent(state.surface)) {
             fatal("Failed to make the OpenGL context current");
         }
         state.gl = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_4_3_Core>(context.get());
@@ -188,7 +260,7 @@ QOpenGLFunctions_4_3_Core& makeThreadContextCurrent() {
         return *state.gl;
     }
     if (QOpenGLContext::currentContext() != state.context.get() &&
-        !state.context->makeCurrent(s.surface)) {
+        !state.context->makeCurrent(state.surface)) {
         fatal("Failed to make the OpenGL context current");
     }
     return *state.gl;

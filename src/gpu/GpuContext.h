@@ -2,6 +2,7 @@
 
 #include "GpuTexture.h"
 
+#include <array>
 #include <mutex>
 #include <vector>
 
@@ -17,8 +18,8 @@ namespace gpucontext {
 // its functions. Ends the process when no 4.3 core context can be had.
 QOpenGLFunctions_4_3_Core& makeThreadContextCurrent();
 
-// Makes sure the surface every context draws on exists (made on the GUI thread).
-// Call before taking any lock the GUI thread might wait for.
+// Makes sure the surfaces the calling thread's context draws on exist (made on
+// the GUI thread). Call before taking any lock the GUI thread might wait for.
 void prepareSurface();
 
 // The root of the share group every context here joins.
@@ -37,13 +38,14 @@ struct ThreadObjects {
     unsigned int filterFramebuffer = 0;
     unsigned int filterVertexArray = 0;
     GpuTextureRef filterTarget;
-    unsigned int tableBuffer = 0; // the autostereogram's shift table
-    long long tableBufferBytes = 0;
+    unsigned int columnBuffer = 0;  // the autostereogram's column map
+    std::array<int, 5> columnKey{}; // what the map in it was made for
 };
 ThreadObjects& threadObjects();
 
 // Uniform values belong to the program object, which every context shares; a
-// thread holds this from setting them until its work has finished on the GPU.
+// thread holds this from setting them until it has issued the work that uses
+// them (work takes the values it was issued with).
 std::mutex& programLock();
 
 // Makes the thread's own context current for the lifetime of the guard and puts

@@ -126,6 +126,8 @@ struct GpuDevice::Impl {
     GLuint computePipeline = 0;
     GLuint sirdsPipeline = 0;
     GLuint blitPipeline = 0;
+    GLuint blitTintPipeline = 0;
+    bool softwareRenderer = false;
 
     mutable std::once_flag patchFilterOnce;
     mutable GLuint patchFilter = 0;
@@ -154,6 +156,8 @@ GpuDevice::GpuDevice(const QStringList& shaderSearchPath) : d(std::make_unique<I
     }
     gpucontext::ScopedThreadContext scope;
     QOpenGLFunctions_4_3_Core& gl = scope.gl();
+    const QByteArray renderer = reinterpret_cast<const char*>(gl.glGetString(GL_RENDERER));
+    d->softwareRenderer = renderer.contains("llvmpipe") || renderer.contains("softpipe");
 
     // One unit: the first error ends it and is reported; what was built stays.
     const QDir dir(d->directory);
@@ -176,6 +180,13 @@ GpuDevice::GpuDevice(const QStringList& shaderSearchPath) : d(std::make_unique<I
                                         {GL_FRAGMENT_SHADER, QStringLiteral("blitFragment.frag")}},
                                        error);
     }
+    if (!error) {
+        d->blitTintPipeline =
+            buildProgram(gl, dir,
+                         {{GL_VERTEX_SHADER, QStringLiteral("blitVertex.vert")},
+                          {GL_FRAGMENT_SHADER, QStringLiteral("blitTintFragment.frag")}},
+                         error);
+    }
     if (error) {
         reportBuildError(*error);
     }
@@ -183,7 +194,8 @@ GpuDevice::GpuDevice(const QStringList& shaderSearchPath) : d(std::make_unique<I
 
 GpuDevice::~GpuDevice() {
     gpucontext::ScopedThreadContext scope;
-    for (GLuint program : {d->computePipeline, d->sirdsPipeline, d->blitPipeline, d->patchFilter}) {
+    for (GLuint program : {d->computePipeline, d->sirdsPipeline, d->blitPipeline,
+                           d->blitTintPipeline, d->patchFilter}) {
         if (program) {
             scope.gl().glDeleteProgram(program);
         }
@@ -202,6 +214,12 @@ unsigned int GpuDevice::sirdsKernel() const {
 }
 unsigned int GpuDevice::blitProgram() const {
     return d->blitPipeline;
+}
+unsigned int GpuDevice::blitTintProgram() const {
+    return d->blitTintPipeline;
+}
+bool GpuDevice::isSoftwareRenderer() const {
+    return d->softwareRenderer;
 }
 
 unsigned int GpuDevice::patchFilterProgram() const {

@@ -32,7 +32,10 @@ public:
     unsigned int patchKernel() const;        // "gaborKernel"
     unsigned int sirdsKernel() const;        // "sirdsExpand"
     unsigned int blitProgram() const;        // "blitVertex" + "blitFragment"
+    unsigned int blitTintProgram() const;    // "blitVertex" + "blitTintFragment"
     unsigned int patchFilterProgram() const; // "gaborPatch" (image-filter generator)
+    // The "GPU" is Mesa's rasterizer on the CPU (llvmpipe, softpipe).
+    bool isSoftwareRenderer() const;
 
 private:
     struct Impl;

@@ -195,6 +195,7 @@ std::optional<RGBAImage> readbackTexture(const GpuTextureRef& texture) {
     ScopedThreadContext scope;
     QOpenGLFunctions_4_3_Core& gl = scope.gl();
     gpucontext::clearErrors(gl);
+    texture->waitOnGpu();
     gl.glMemoryBarrier(GL_TEXTURE_UPDATE_BARRIER_BIT);
     gl.glBindTexture(GL_TEXTURE_2D, texture->name());
     gl.glPixelStorei(GL_PACK_ALIGNMENT, 4);
@@ -220,9 +221,17 @@ GpuTextureRef uploadImageToTexture(const std::optional<RGBAImage>& image) {
     if (!texture || !uploadInto(gl, *texture, *image)) {
         return nullptr;
     }
-    // Complete before another context samples it.
-    gl.glFinish();
+    texture->fenceWork();
     return texture;
+}
+
+bool uploadImageInto(GpuTexture& texture, const RGBAImage& image) {
+    ScopedThreadContext scope;
+    if (!uploadInto(scope.gl(), texture, image)) {
+        return false;
+    }
+    texture.fenceWork();
+    return true;
 }
 
 RenderCanvasResult
@@ -316,8 +325,10 @@ renderCanvasGPU(const std::vector<TileParams>& variants, const std::vector<int>&
     gl.glMemoryBarrier(GL_ALL_BARRIER_BITS);
     result.texture = encodePlacement(gl, width, height, patches, tileVariantIndices, overrides, P,
                                      storageMode, pool);
-    // One wait for the whole canvas.
-    gl.glFinish();
+    // Handed over unfinished: whoever uses it elsewhere waits on the GPU.
+    if (result.texture) {
+        result.texture->fenceWork();
+    }
     return result;
 }
 
@@ -327,9 +338,19 @@ GpuTextureRef placeTilesGPU(double width, double height, const std::vector<GpuTe
                             StorageMode storageMode, CanvasTexturePool& pool) {
     ScopedThreadContext scope;
     QOpenGLFunctions_4_3_Core& gl = scope.gl();
+    for (const GpuTextureRef& patch : patches) {
+        if (patch) {
+            patch->waitOnGpu();
+        }
+    }
+    for (const auto& [tile, patch] : overrides) {
+        patch->waitOnGpu();
+    }
     gl.glMemoryBarrier(GL_ALL_BARRIER_BITS);
     GpuTextureRef canvas = encodePlacement(gl, width, height, patches, tileVariantIndices,
                                            overrides, patchSize, storageMode, pool);
-    gl.glFinish();
+    if (canvas) {
+        canvas->fenceWork();
+    }
     return canvas;
 }

@@ -9,8 +9,9 @@
 #include <optional>
 #include <vector>
 
-// Every function here is synchronous: it makes the calling thread's GPU context
-// current, encodes its work and waits for it before returning. Any thread.
+// Every function here makes the calling thread's GPU context current and encodes
+// its work. Those returning images wait for it; those returning textures hand
+// them over with a fence (GpuTexture::waitOnGpu) instead. Any thread.
 
 // One patch from "gaborKernel", read back; the envelope radius is the CPU
 // generator's (envelopeRadius), so both draw the same patch. Nothing without the kernel.
@@ -23,6 +24,8 @@ std::optional<RGBAImage> readbackTexture(const GpuTextureRef& texture);
 
 // A CPU-made image as a new private texture (image row 0 to texel row 0).
 GpuTextureRef uploadImageToTexture(const std::optional<RGBAImage>& image);
+// The same into an existing texture of the image's size; false when it cannot.
+bool uploadImageInto(GpuTexture& texture, const RGBAImage& image);
 
 struct RenderCanvasResult {
     GpuTextureRef texture; // null when no canvas could be made

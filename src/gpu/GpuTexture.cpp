@@ -43,5 +43,26 @@ GpuTexture::~GpuTexture() {
     if (!QCoreApplication::instance()) {
         return;
     }
-    gpucontext::shareGroupFunctions().glDeleteTextures(1, &m_name);
+    QOpenGLFunctions_4_3_Core& gl = gpucontext::shareGroupFunctions();
+    if (void* fence = m_fence.exchange(nullptr)) {
+        gl.glDeleteSync(static_cast<GLsync>(fence));
+    }
+    gl.glDeleteTextures(1, &m_name);
+}
+
+void GpuTexture::fenceWork() {
+    QOpenGLFunctions_4_3_Core& gl = gpucontext::shareGroupFunctions();
+    GLsync fence = gl.glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
+    // Sent off now, so that a wait in another context cannot wait for ever.
+    gl.glFlush();
+    if (void* old = m_fence.exchange(fence)) {
+        gl.glDeleteSync(static_cast<GLsync>(old));
+    }
+}
+
+void GpuTexture::waitOnGpu() const {
+    if (void* fence = m_fence.load()) {
+        gpucontext::shareGroupFunctions().glWaitSync(static_cast<GLsync>(fence), 0,
+                                                     GL_TIMEOUT_IGNORED);
+    }
 }

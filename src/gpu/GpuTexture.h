@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 
 // Storage modes keep their numeric identity: 0 is CPU-readable ("shared"),
@@ -18,6 +19,15 @@ public:
     GpuTexture(const GpuTexture&) = delete;
     GpuTexture& operator=(const GpuTexture&) = delete;
 
+    // The texture's contents come from GPU work that may not have finished: a
+    // context other than the one that did it waits for it with waitOnGpu() before
+    // using them, instead of the maker waiting for the GPU. Call on the context
+    // that issued the work, right after it; the texture then owns the fence.
+    void fenceWork();
+    // Makes the current context's later commands wait, on the GPU, for the work
+    // of the last fenceWork(); nothing when there is none.
+    void waitOnGpu() const;
+
     unsigned int name() const { return m_name; }
     int width() const { return m_width; }
     int height() const { return m_height; }
@@ -26,6 +36,7 @@ public:
 private:
     GpuTexture(unsigned int name, int width, int height, StorageMode mode);
     unsigned int m_name;
+    std::atomic<void*> m_fence{nullptr}; // GLsync
     int m_width;
     int m_height;
     StorageMode m_storageMode;

@@ -75,6 +75,7 @@ struct RenderOutcome {
     std::optional<RGBAImage> sirdsImage;
     std::optional<RGBAImage> leftImage;
     std::optional<RGBAImage> rightImage;
+    double passSeconds = 0; // how long the pixel work took, on the worker
 };
 
 // The pixel work of one pass, on the calling thread: geometry, breathing, then

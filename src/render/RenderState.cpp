@@ -237,8 +237,10 @@ void RenderState::performRender(const RenderSnapshot& snapshot,
     if (snapshot.renderCount == channel->renderCount.load()) {
         std::optional<RenderOutcome> outcome;
         try {
+            const double start = steadySeconds();
             outcome = renderFrame(snapshot, channel->renderingMode.load(),
                                   channel->animationRenderScale.load(), channel->sirdsShiftCache);
+            outcome->passSeconds = steadySeconds() - start;
         } catch (const std::exception&) {
             // Out of memory in a pass: no frame, but the scheduler must go on.
         }
@@ -299,6 +301,8 @@ void RenderState::completeCPUCanvas(std::int64_t count, std::optional<RGBAImage>
 }
 
 void RenderState::complete(RenderOutcome o) {
+    if (o.renderCount == renderCount())
+        lastPassSeconds = o.passSeconds;
     switch (o.kind) {
     case RenderOutcome::Kind::none:
         return;
@@ -382,6 +386,9 @@ void RenderState::animationTick(double dt) {
                 randomSpinTiles.push_back(TileSpin{c, 0.0});
         }
     }
-    if (changed || spinStepRan)
+    if (changed || spinStepRan) {
+        if (isRenderInFlight)
+            ++skippedTickCount;
         requestRender(true);
+    }
 }

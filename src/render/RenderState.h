@@ -111,9 +111,11 @@ public:
     bool isLifecycleSuspended = false;   // requests and ticks are dropped meanwhile
 
     // ---- frame counter ----
-    std::int64_t frameCount = 0; // frames since lastFpsUpdate
-    std::int64_t lastFps = 0;    // frames of the last completed window of >= 1 s
-    double lastFpsUpdate;        // clock seconds at the start of the current window
+    std::int64_t frameCount = 0;       // frames since lastFpsUpdate
+    std::int64_t lastFps = 0;          // frames of the last completed window of >= 1 s
+    double lastFpsUpdate;              // clock seconds at the start of the current window
+    double lastPassSeconds = 0;        // pixel work of the pass behind the installed frame
+    std::int64_t skippedTickCount = 0; // ticks that found a pass still running
 
     std::int64_t renderCount() const { return m_channel->renderCount.load(); }
     SIRDSShiftCache& sirdsShiftCache() { return m_channel->sirdsShiftCache; }

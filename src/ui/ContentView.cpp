@@ -6,7 +6,8 @@
 
 #include <QEvent>
 #include <QGuiApplication>
-#include <QOpenGLWidget>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QRandomGenerator>
 #include <QResizeEvent>
@@ -23,23 +24,6 @@ public:
 
 protected:
     void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), Qt::black); }
-};
-
-// A one-pixel line inside the canvas edge, in the text colour at 0.2 opacity.
-class CanvasBorder : public QWidget {
-public:
-    explicit CanvasBorder(QWidget* parent) : QWidget(parent) {
-        setAttribute(Qt::WA_TransparentForMouseEvents);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        QColor colour = palette().color(QPalette::WindowText);
-        colour.setAlphaF(0.2f);
-        painter.setPen(QPen(colour, 1));
-        painter.drawRect(rect().adjusted(0, 0, -1, -1));
-    }
 };
 
 double validScale(double scale) {
@@ -66,24 +50,23 @@ ContentView::ContentView(AppModel& model, QWidget* parent, SystemLoadMonitor* lo
       m_loadMonitor(loadMonitor ? loadMonitor : new SystemLoadMonitor(this)) {
     m_state->setBackingScaleProvider([this] { return currentBackingScale(); });
 
-    new KeyEventCatcher(
+    m_keyCatcher = new KeyEventCatcher(
         m_model, [this](const QString& message) { showModeMessage(message); }, this);
     m_canvas = new CanvasWidget(this);
     m_canvas->installEventFilter(this);
-    m_border = new CanvasBorder(m_canvas);
-    // Qt chooses a window's surface from the GL widgets present when the window
-    // is created; the first presenter, added to a shown window, would otherwise
-    // make it replace the platform window (a flash, and the activation lost).
-    // Hidden, this one never makes a GL context.
-    (new QOpenGLWidget(m_canvas))->hide();
+    // A native GL window swaps straight to the screen; a GL widget would be
+    // composed through the window's backing store on every frame.
+    m_presenter = new FieldPresenter;
+    m_presenter->installEventFilter(this);
+    m_presenterHost = QWidget::createWindowContainer(m_presenter, m_canvas);
+    m_presenterHost->setFocusPolicy(Qt::NoFocus);
+    m_presenterHost->installEventFilter(this);
     m_statusBar = new StatusBarView(this);
     m_toast = new ModeToastView(this);
-    m_statusBar->raise();
-    m_toast->raise();
 
-    connect(m_statusBar, &StatusBarView::tapped, this,
-            [this] { setShowStatusDetail(!m_showStatusDetail); });
-    connect(m_toast, &ModeToastView::messageChanged, this, &ContentView::placeOverlays);
+    m_statusBar->move(QPoint(kOverlayPadding, kOverlayPadding));
+    connect(m_statusBar, &StatusBarView::changed, this, &ContentView::pushOverlays);
+    connect(m_toast, &ModeToastView::changed, this, &ContentView::placeOverlays);
 
     m_resizeDebounce.setSingleShot(true);
     m_resizeDebounce.setInterval(kResizeDebounceMs);
@@ -95,9 +78,9 @@ ContentView::ContentView(AppModel& model, QWidget* parent, SystemLoadMonitor* lo
             &ContentView::updateDisplayLink);
     connect(m_loadMonitor, &SystemLoadMonitor::thermalStateChanged, this,
             &ContentView::updateDisplayLink);
+    // The illuminant hue moves on a tick that also asks for a frame; the tint
+    // goes out with that frame rather than in a draw of its own.
     connect(m_state.get(), &RenderState::texturesChanged, this, &ContentView::refreshPresenter);
-    connect(m_state.get(), &RenderState::illuminantHueChanged, this,
-            &ContentView::refreshPresenter);
     connect(m_state.get(), &RenderState::lastFpsChanged, this, &ContentView::refreshStatusBar);
 
     refreshLayout();
@@ -106,6 +89,31 @@ ContentView::ContentView(AppModel& model, QWidget* parent, SystemLoadMonitor* lo
 ContentView::~ContentView() {
     stopDisplayLink();
     m_displayLinkAdapter.setCallback({});
+}
+
+void ContentView::setFrameLog(std::unique_ptr<FrameLog> log) {
+    const bool connected = bool(m_frameLog);
+    m_frameLog = std::move(log);
+    if (connected || !m_frameLog)
+        return;
+    // A frame is on screen once the draw that first shows it has been swapped.
+    connect(m_state.get(), &RenderState::texturesChanged, this, [this] {
+        m_loggedFrame = LoggedFrame::installed;
+        m_loggedPassSeconds = m_state->lastPassSeconds;
+    });
+    connect(m_presenter, &FieldPresenter::frameDrawn, this, [this] {
+        if (m_loggedFrame == LoggedFrame::installed)
+            m_loggedFrame = LoggedFrame::drawn;
+    });
+    connect(m_presenter, &FieldPresenter::frameSwapped, this, [this] {
+        if (m_loggedFrame != LoggedFrame::drawn || !m_frameLog)
+            return;
+        m_loggedFrame = LoggedFrame::none;
+        const std::int64_t skipped = m_state->skippedTickCount;
+        m_frameLog->frameShown(RenderState::steadySeconds(), m_loggedPassSeconds,
+                               skipped != m_loggedSkippedTicks);
+        m_loggedSkippedTicks = skipped;
+    });
 }
 
 // ---- derived conditions ----
@@ -141,6 +149,10 @@ void ContentView::resetRandomSpins() {
 // ---- geometry ----
 
 bool ContentView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_presenter || watched == m_presenterHost) {
+        if (presenterEvent(event))
+            return true;
+    }
     if (watched == m_watchedWindow) {
         const QEvent::Type type = event->type();
         if (type == QEvent::Show || type == QEvent::Hide || type == QEvent::WindowStateChange) {
@@ -164,9 +176,7 @@ bool ContentView::eventFilter(QObject* watched, QEvent* event) {
                 canvasDisappeared();
             break;
         case QEvent::Resize:
-            m_border->setGeometry(m_canvas->rect());
-            if (m_presenter)
-                m_presenter->setGeometry(m_canvas->rect());
+            m_presenterHost->setGeometry(m_canvas->rect());
             canvasGeometryChanged(static_cast<QResizeEvent*>(event)->size());
             break;
         default:
@@ -174,6 +184,38 @@ bool ContentView::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+bool ContentView::presenterEvent(QEvent* event) {
+    switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+        // Whichever of the host and the GL window has the keyboard, Space still
+        // reaches the key catcher, and other keys go on from there as usual.
+        QCoreApplication::sendEvent(m_keyCatcher, event);
+        return true;
+    case QEvent::MouseButtonPress: {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::LeftButton && m_statusBar->isVisible() &&
+            m_statusBar->geometry().contains(mouse->position().toPoint())) {
+            setShowStatusDetail(!m_showStatusDetail);
+            return true;
+        }
+        return false;
+    }
+    case QEvent::MouseMove:
+        if (m_presenter) {
+            const auto* mouse = static_cast<QMouseEvent*>(event);
+            if (m_statusBar->isVisible() &&
+                m_statusBar->geometry().contains(mouse->position().toPoint()))
+                m_presenter->setCursor(Qt::PointingHandCursor);
+            else
+                m_presenter->unsetCursor();
+        }
+        return false;
+    default:
+        return false;
+    }
 }
 
 void ContentView::resizeEvent(QResizeEvent* event) {
@@ -254,8 +296,8 @@ double ContentView::currentBackingScale() const {
 // ---- suspension ----
 
 void ContentView::watchWindow() {
-    // The top-level widget, not its platform window: adding the presenter
-    // replaces the platform window.
+    // The top-level widget, whose events tell when the window is shown, hidden
+    // or minimized.
     QWidget* top = window();
     if (top == m_watchedWindow)
         return;
@@ -476,21 +518,11 @@ void ContentView::refreshLayout() {
 }
 
 void ContentView::refreshPresenter() {
-    const GpuTextureRef left = m_state->leftTexture();
-    if (!left) {
-        // The presenter exists only while there is a frame to show.
-        delete m_presenter;
+    if (!m_presenter)
         return;
-    }
-    if (!m_presenter) {
-        m_presenter = new FieldPresenter(m_canvas);
-        m_presenter->setAttribute(Qt::WA_TransparentForMouseEvents);
-        m_presenter->setGeometry(m_canvas->rect());
-        m_presenter->show();
-        m_border->raise();
-    }
+    // Without a frame the presenter draws the canvas black, with the overlays.
     FieldPresenter::Description d;
-    d.leftTexture = left;
+    d.leftTexture = m_state->leftTexture();
     d.rightTexture = m_state->rightTexture();
     d.isStereoscopic = m_model.isStereoscopicMode();
     d.isCrossEyed = m_model.isCrossEyedStereo();
@@ -500,20 +532,41 @@ void ContentView::refreshPresenter() {
     if (m_model.isIlluminantMode())
         d.illuminantTint = FieldPresenter::illuminantColor(m_state->illuminantHue);
     m_presenter->updateView(d);
+    // The border: one line inside the canvas edge, the text colour at 0.2 opacity.
+    QColor border = palette().color(QPalette::WindowText);
+    border.setAlphaF(0.2f);
+    m_presenter->setBorderColor(border);
 }
 
 void ContentView::refreshStatusBar() {
     if (!m_model.showStatusBar()) {
-        m_statusBar->hide();
+        m_statusBar->setVisible(false);
         return;
     }
     m_statusBar->setStatus(statusText(), m_showStatusDetail);
-    placeOverlays();
-    m_statusBar->show();
+    m_statusBar->setVisible(true);
+}
+
+QRect ContentView::toastGeometry() const {
+    const QSize size = m_toast->sizeHint();
+    return {QPoint((width() - size.width()) / 2, kOverlayPadding), size};
 }
 
 void ContentView::placeOverlays() {
-    m_statusBar->move(kOverlayPadding, kOverlayPadding);
-    m_toast->adjustSize();
-    m_toast->move((width() - m_toast->width()) / 2, kOverlayPadding);
+    m_statusBar->move(QPoint(kOverlayPadding, kOverlayPadding));
+    pushOverlays();
+}
+
+void ContentView::pushOverlays() {
+    if (!m_presenter)
+        return;
+    const double scale = m_presenter->devicePixelRatio();
+    FieldPresenter::Overlay status;
+    if (m_statusBar->isVisible())
+        status = {m_statusBar->image(scale), m_statusBar->pos(), 1.0};
+    m_presenter->setOverlay(FieldPresenter::statusBarOverlay, status);
+    FieldPresenter::Overlay toast;
+    if (m_toast->isVisible())
+        toast = {m_toast->image(scale), toastGeometry().topLeft(), m_toast->opacity()};
+    m_presenter->setOverlay(FieldPresenter::toastOverlay, toast);
 }

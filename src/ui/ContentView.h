@@ -3,6 +3,7 @@
 #include "AppModel.h"
 #include "DisplayLinkAdapter.h"
 #include "FieldPresenter.h"
+#include "FrameLog.h"
 #include "ModeToastView.h"
 #include "RenderState.h"
 #include "StatusBarView.h"
@@ -30,9 +31,9 @@ struct RenderTriggerState {
 };
 
 // The main window's view: owns the window's render state, lays out the key
-// catcher, the canvas with its presenter and border, the status bar and the
-// mode-change toast, and reacts to geometry, setting, power and thermal changes.
-// Main thread only.
+// catcher and the canvas with its presenter, which paints the border, the status
+// bar and the mode-change toast over the field, and reacts to geometry, setting,
+// power and thermal changes. Main thread only.
 class ContentView : public QWidget {
     Q_OBJECT
 public:
@@ -49,6 +50,8 @@ public:
     // canvas first appears.
     RenderState& renderState() const { return *m_state; }
     DisplayLinkAdapter& displayLinkAdapter() { return m_displayLinkAdapter; }
+    // Writes a line to log for every new frame put on screen from now on.
+    void setFrameLog(std::unique_ptr<FrameLog> log);
 
     // ---- operations ----
     void applyWindowResize();
@@ -72,8 +75,12 @@ public:
 
     // ---- layers, for the shell and tests ----
     FieldPresenter* presenter() const { return m_presenter; }
+    // The widget that holds the presenter's window in this view.
+    QWidget* presenterHost() const { return m_presenterHost; }
     StatusBarView* statusBar() const { return m_statusBar; }
     ModeToastView* toast() const { return m_toast; }
+    // Where the toast is placed now, in this view's coordinates.
+    QRect toastGeometry() const;
 
 signals:
     // Every render this view asks for, with its force flag.
@@ -113,15 +120,18 @@ private:
     void refreshPresenter();
     void refreshStatusBar();
     void placeOverlays();
+    void pushOverlays();
+    bool presenterEvent(QEvent* event);
 
     AppModel& m_model;
     std::unique_ptr<RenderState> m_state;
     DisplayLinkAdapter m_displayLinkAdapter;
     SystemLoadMonitor* m_loadMonitor;
 
+    QWidget* m_keyCatcher = nullptr;
     QWidget* m_canvas = nullptr;
-    QWidget* m_border = nullptr;
-    QPointer<FieldPresenter> m_presenter;
+    QPointer<FieldPresenter> m_presenter; // owned by its host
+    QWidget* m_presenterHost = nullptr;
     StatusBarView* m_statusBar = nullptr;
     ModeToastView* m_toast = nullptr;
 
@@ -131,4 +141,10 @@ private:
     bool m_showStatusDetail = false;
     QPointer<QWidget> m_watchedWindow;
     bool m_windowUnmapped = false; // hidden by the window system, e.g. minimized
+
+    // The frame log and the new frame on its way to the screen.
+    std::unique_ptr<FrameLog> m_frameLog;
+    enum class LoggedFrame { none, installed, drawn } m_loggedFrame = LoggedFrame::none;
+    double m_loggedPassSeconds = 0;
+    std::int64_t m_loggedSkippedTicks = 0;
 };

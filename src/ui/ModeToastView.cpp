@@ -1,75 +1,89 @@
 #include "ModeToastView.h"
 
-#include <QGraphicsOpacityEffect>
+#include "OverlayImage.h"
+
+#include <QFontMetrics>
+#include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPropertyAnimation>
 
-ModeToastView::ModeToastView(QWidget* parent)
-    : QLabel(parent), m_opacity(new QGraphicsOpacityEffect(this)),
-      m_fade(new QPropertyAnimation(m_opacity, "opacity", this)) {
-    QFont f = font();
-    f.setBold(true);
-    f.setPointSizeF(11);
-    setFont(f);
-    setAlignment(Qt::AlignCenter);
-    setContentsMargins(kHorizontalPadding, kVerticalPadding, kHorizontalPadding, kVerticalPadding);
-    setStyleSheet(QStringLiteral("color: white; background: transparent;"));
-    setAttribute(Qt::WA_TransparentForMouseEvents);
-    m_opacity->setOpacity(0.0);
-    setGraphicsEffect(m_opacity);
-    hide();
+ModeToastView::ModeToastView(QObject* parent)
+    : QObject(parent), m_fade(new QPropertyAnimation(this, "opacity", this)) {
+    m_font = QGuiApplication::font();
+    m_font.setBold(true);
+    m_font.setPointSizeF(11);
 
     m_hideTimer.setSingleShot(true);
     m_hideTimer.setInterval(kHideDelayMs);
     connect(&m_hideTimer, &QTimer::timeout, this, &ModeToastView::hideModeMessage);
     connect(m_fade, &QPropertyAnimation::finished, this, [this] {
-        if (m_message.isEmpty())
-            hide();
+        if (m_message.isEmpty() && m_visible) {
+            m_visible = false;
+            emit changed();
+        }
     });
 }
 
-double ModeToastView::opacity() const {
-    return m_opacity->opacity();
+void ModeToastView::setOpacity(double opacity) {
+    if (opacity == m_opacity)
+        return;
+    m_opacity = opacity;
+    emit changed();
+}
+
+void ModeToastView::fadeTo(double opacity, int durationMs, QEasingCurve::Type curve) {
+    m_fade->stop();
+    m_fade->setDuration(durationMs);
+    m_fade->setEasingCurve(curve);
+    m_fade->setStartValue(m_opacity);
+    m_fade->setEndValue(opacity);
+    m_fade->start();
 }
 
 void ModeToastView::showModeMessage(const QString& text) {
     m_message = text;
-    setText(text);
-    adjustSize();
-    show();
-    raise();
-    m_fade->stop();
-    m_fade->setDuration(kFadeInMs);
-    m_fade->setEasingCurve(QEasingCurve::InQuad);
-    m_fade->setStartValue(m_opacity->opacity());
-    m_fade->setEndValue(1.0);
-    m_fade->start();
+    if (text != m_text) {
+        m_text = text;
+        m_image = QImage();
+    }
+    m_visible = true;
+    fadeTo(1.0, kFadeInMs, QEasingCurve::InQuad);
     m_hideTimer.start();
     emit messageChanged();
+    emit changed();
 }
 
 void ModeToastView::hideModeMessage() {
     m_hideTimer.stop();
     m_message.clear();
-    m_fade->stop();
-    m_fade->setDuration(kFadeOutMs);
-    m_fade->setEasingCurve(QEasingCurve::OutQuad);
-    m_fade->setStartValue(m_opacity->opacity());
-    m_fade->setEndValue(0.0);
-    m_fade->start();
+    fadeTo(0.0, kFadeOutMs, QEasingCurve::OutQuad);
     emit messageChanged();
 }
 
-void ModeToastView::paintEvent(QPaintEvent* event) {
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        const QRectF r = QRectF(rect());
-        const double radius = r.height() / 2;
-        QPainterPath capsule;
-        capsule.addRoundedRect(r, radius, radius);
-        painter.fillPath(capsule, QColor::fromRgbF(0, 0, 0, kBackgroundOpacity));
-    }
-    QLabel::paintEvent(event);
+QSize ModeToastView::sizeHint() const {
+    const QSize text = overlayFontMetrics(m_font)
+                           .boundingRect(QRect(0, 0, 4000, 4000), Qt::AlignCenter, m_text)
+                           .size();
+    return text + QSize(2 * kHorizontalPadding, 2 * kVerticalPadding);
+}
+
+QImage ModeToastView::image(double scale) const {
+    if (!m_image.isNull() && m_image.devicePixelRatio() == scale)
+        return m_image;
+    const QSize size = sizeHint();
+    m_image = makeOverlayImage(size, scale);
+    QPainter painter(&m_image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF r(QPointF(), size);
+    const double radius = r.height() / 2;
+    QPainterPath capsule;
+    capsule.addRoundedRect(r, radius, radius);
+    painter.fillPath(capsule, QColor::fromRgbF(0, 0, 0, kBackgroundOpacity));
+    painter.setFont(m_font);
+    painter.setPen(Qt::white);
+    painter.drawText(
+        r.adjusted(kHorizontalPadding, kVerticalPadding, -kHorizontalPadding, -kVerticalPadding),
+        Qt::AlignCenter, m_text);
+    return m_image;
 }

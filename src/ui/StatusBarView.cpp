@@ -1,17 +1,16 @@
 #include "StatusBarView.h"
 
+#include "OverlayImage.h"
+
 #include <QFontDatabase>
-#include <QMouseEvent>
+#include <QFontMetrics>
 #include <QPainter>
 #include <QPainterPath>
 #include <algorithm>
 
-StatusBarView::StatusBarView(QWidget* parent) : QWidget(parent) {
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setPointSizeF(8.5);
-    setFont(font);
-    setAttribute(Qt::WA_TranslucentBackground);
-    setCursor(Qt::PointingHandCursor);
+StatusBarView::StatusBarView(QObject* parent) : QObject(parent) {
+    m_font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    m_font.setPointSizeF(8.5);
 }
 
 void StatusBarView::setStatus(const QString& text, bool detailed) {
@@ -19,15 +18,26 @@ void StatusBarView::setStatus(const QString& text, bool detailed) {
         return;
     m_text = text;
     m_detailed = detailed;
-    // Japanese and Latin characters differ in width, so a text of the same
-    // length may still need another size; an unchanged size costs nothing.
-    updateGeometry();
-    resize(sizeHint());
-    update();
+    m_image = QImage();
+    emit changed();
+}
+
+void StatusBarView::setVisible(bool visible) {
+    if (visible == m_visible)
+        return;
+    m_visible = visible;
+    emit changed();
+}
+
+void StatusBarView::move(const QPoint& position) {
+    if (position == m_position)
+        return;
+    m_position = position;
+    emit changed();
 }
 
 QStringList StatusBarView::displayedLines(int textWidth) const {
-    const QFontMetrics fm(font());
+    const QFontMetrics fm = overlayFontMetrics(m_font);
     if (!m_detailed)
         return {fm.elidedText(QString(m_text).replace(QLatin1Char('\n'), QLatin1Char(' ')),
                               Qt::ElideRight, textWidth)};
@@ -38,7 +48,8 @@ QStringList StatusBarView::displayedLines(int textWidth) const {
 }
 
 QSize StatusBarView::sizeHint() const {
-    const QFontMetrics fm(font());
+    // Japanese and Latin characters differ in width, so every text is measured.
+    const QFontMetrics fm = overlayFontMetrics(m_font);
     const int maxWidth = m_detailed ? kDetailedMaxWidth : kShortMaxWidth;
     const QStringList lines = m_detailed ? m_text.split(QLatin1Char('\n')) : QStringList{m_text};
     int textWidth = 0;
@@ -49,30 +60,27 @@ QSize StatusBarView::sizeHint() const {
     return {width, height};
 }
 
-void StatusBarView::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
+QImage StatusBarView::image(double scale) const {
+    if (!m_image.isNull() && m_image.devicePixelRatio() == scale)
+        return m_image;
+    const QSize size = sizeHint();
+    m_image = makeOverlayImage(size, scale);
+    QPainter painter(&m_image);
     painter.setRenderHint(QPainter::Antialiasing);
+    const QRect rect(QPoint(), size);
     QPainterPath shape;
-    shape.addRoundedRect(QRectF(rect()), kCornerRadius, kCornerRadius);
+    shape.addRoundedRect(QRectF(rect), kCornerRadius, kCornerRadius);
     painter.fillPath(shape, QColor::fromRgbF(1, 1, 1, kBackgroundOpacity));
 
-    const QFontMetrics fm(font());
-    const QRect textRect =
-        rect().adjusted(kTextPadding, kTextPadding, -kTextPadding, -kTextPadding);
+    const QFontMetrics fm = overlayFontMetrics(m_font);
+    const QRect textRect = rect.adjusted(kTextPadding, kTextPadding, -kTextPadding, -kTextPadding);
     painter.setClipPath(shape);
+    painter.setFont(m_font);
     painter.setPen(Qt::black);
     int y = textRect.top() + fm.ascent();
     for (const QString& line : displayedLines(textRect.width())) {
         painter.drawText(textRect.left(), y, line);
         y += fm.lineSpacing();
     }
-}
-
-void StatusBarView::mousePressEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton) {
-        emit tapped();
-        event->accept();
-        return;
-    }
-    QWidget::mousePressEvent(event);
+    return m_image;
 }

@@ -6,145 +6,19 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QThread>
 #include <gtest/gtest.h>
 
+#include "DesktopSession.h"
+
 #include <cmath>
-#include <csignal>
-#include <functional>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
 namespace {
 
-QString displayName;
-
-QProcessEnvironment displayEnvironment() {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), displayName);
-    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    return env;
-}
-
-QString run(const QString& program, const QStringList& args, int timeoutMs = 5000) {
-    QProcess p;
-    p.setProcessEnvironment(displayEnvironment());
-    p.start(program, args);
-    if (!p.waitForFinished(timeoutMs)) {
-        p.kill();
-        p.waitForFinished();
-        return {};
-    }
-    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
-}
-
-bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
-    // Not too eager: every look is a new client of the X server.
-    for (int waited = 0; waited < timeoutMs; waited += 250) {
-        if (condition()) {
-            return true;
-        }
-        QThread::msleep(250);
-    }
-    return condition();
-}
-
-// A child process that ends with this one, even one killed by a time-out.
-void startOwned(QProcess& process, const QString& program, const QStringList& args) {
-    process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    process.start(program, args);
-}
-
-void stop(QProcess& process) {
-    if (process.state() == QProcess::NotRunning) {
-        return;
-    }
-    process.terminate();
-    if (!process.waitForFinished(5000)) {
-        process.kill();
-        process.waitForFinished();
-    }
-}
-
-// A private X server with a window manager: other GUI tests may run in
-// parallel on the shared display, and full screen, frames and the close
-// command belong to the window manager.
-class PrivateDisplay {
-public:
-    static constexpr int kWidth = 1600;
-    static constexpr int kHeight = 1200;
-
-    PrivateDisplay() {
-        startOwned(
-            server, QStringLiteral("Xvfb"),
-            {"-displayfd", "1", "-screen", "0", "1600x1200x24", "-nolisten", "tcp", "-noreset"});
-        if (!server.waitForStarted() || !server.waitForReadyRead(20000)) {
-            return;
-        }
-        displayName = QStringLiteral(":") + QString::fromLatin1(server.readLine()).trimmed();
-        windowManager.setProcessEnvironment(displayEnvironment());
-        startOwned(windowManager, QStringLiteral("openbox"), {"--sm-disable"});
-        // The desktop can be asked for once the window manager is up.
-        if (waitFor([] { return run("xdotool", {"get_desktop"}) == QLatin1String("0"); }, 20000)) {
-            name = displayName;
-        }
-    }
-    ~PrivateDisplay() {
-        stop(windowManager);
-        stop(server);
-    }
-    QProcess server;
-    QProcess windowManager;
-    QString name; // empty unless both are up
-};
-
-// Visible top-level windows of the application, in stacking order.
-QStringList appWindows() {
-    const QString out =
-        run(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--class", "lumenweave"});
-    return out.isEmpty() ? QStringList() : out.split('\n');
-}
-
-QString windowName(const QString& window) {
-    return run(QStringLiteral("xdotool"), {"getwindowname", window});
-}
-
-QString findWindow(const QString& title) {
-    for (const QString& w : appWindows()) {
-        if (windowName(w) == title) {
-            return w;
-        }
-    }
-    return {};
-}
-
-// The client area as xdotool reports it: x, y, width, height.
-QRect windowGeometry(const QString& window) {
-    const QStringList lines =
-        run(QStringLiteral("xdotool"), {"getwindowgeometry", "--shell", window}).split('\n');
-    QHash<QString, int> v;
-    for (const QString& line : lines) {
-        v.insert(line.section('=', 0, 0), line.section('=', 1).toInt());
-    }
-    return QRect(v.value("X"), v.value("Y"), v.value("WIDTH"), v.value("HEIGHT"));
-}
-
-QImage screenshot(const QString& window) {
-    QProcess p;
-    p.setProcessEnvironment(displayEnvironment());
-    p.start(QStringLiteral("import"), {"-window", window, "png:-"});
-    if (!p.waitForFinished(10000)) {
-        p.kill();
-        p.waitForFinished();
-    }
-    QImage image;
-    image.loadFromData(p.readAllStandardOutput(), "PNG");
-    return image;
-}
+using namespace e2e;
 
 // Spread of the grey levels over the middle of a window's screenshot.
 double middleGreySpread(const QString& window) {
@@ -171,63 +45,6 @@ QMap<QString, QString> storedSettings(const QString& file) {
         values.insert(key, settings.value(key).toString());
     }
     return values;
-}
-
-class Application {
-public:
-    explicit Application(const QString& configHome) {
-        QProcessEnvironment env = displayEnvironment();
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
-        process.setProcessEnvironment(env);
-        // Standard error is kept for the tests to read, and passed on at the end.
-        process.setProcessChannelMode(QProcess::ForwardedOutputChannel);
-        process.start(QCoreApplication::applicationDirPath() + "/lumenweave", {});
-    }
-    QString errorLines() {
-        errors += QString::fromUtf8(process.readAllStandardError());
-        return errors;
-    }
-    bool opensItsWindow() {
-        if (!process.waitForStarted()) {
-            return false;
-        }
-        waitFor([&] { return process.state() == QProcess::NotRunning || appWindows().size() == 1; },
-                30000);
-        return process.state() == QProcess::Running && appWindows().size() == 1;
-    }
-    bool endsCleanly() {
-        // The state follows the process only through a wait.
-        return (process.state() == QProcess::NotRunning || process.waitForFinished(15000)) &&
-               process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    }
-    ~Application() {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished();
-        }
-        std::fputs(qPrintable(errorLines()), stderr);
-    }
-    QProcess process;
-    QString errors;
-};
-
-void key(const QString& window, const QString& keys) {
-    // No --sync: it waits without end for a window that cannot take the focus yet.
-    run(QStringLiteral("xdotool"), {"windowfocus", window});
-    QThread::msleep(100);
-    run(QStringLiteral("xdotool"), {"key", "--clearmodifiers", keys});
-}
-
-// Key events sent while a window is still settling can be lost; every command
-// used here is safe to repeat, so repeat it until its effect shows.
-bool keyUntil(const QString& window, const QString& keys, const std::function<bool()>& done) {
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        key(window, keys);
-        if (waitFor(done, 3000)) {
-            return true;
-        }
-    }
-    return false;
 }
 
 // Rolls the wheel (button 5 down, 4 up) at points a few pixels apart through

@@ -9,10 +9,10 @@
 namespace {
 
 // A texture whose top half is `top` and bottom half `bottom`.
-GpuTextureRef makeTexture(QColor top, QColor bottom) {
-    RGBAImage image = *makeRGBAImage(8, 8);
+GpuTextureRef makeTexture(QColor top, QColor bottom, int w = 8, int h = 8) {
+    RGBAImage image = *makeRGBAImage(w, h);
     image.fill(top);
-    QPainter(&image).fillRect(0, 4, 8, 4, bottom);
+    QPainter(&image).fillRect(0, h / 2, w, h - h / 2, bottom);
     return uploadImageToTexture(image);
 }
 
@@ -22,13 +22,15 @@ protected:
         view.resize(64, 32);
         view.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return view.drawCount() > 0; }, 5000));
     }
 
-    // Draws d and checks the listed view pixels, within 2 per channel.
+    // Takes d and checks the listed pixels of what the window shows, within 2
+    // per channel.
     void expectFrame(const FieldPresenter::Description& d,
                      std::initializer_list<std::pair<QPoint, QColor>> pixels) {
         view.updateView(d);
-        const QImage frame = view.grabFramebuffer();
+        const QImage frame = view.grabFrame();
         ASSERT_EQ(frame.size(), QSize(64, 32));
         for (const auto& [at, colour] : pixels) {
             const QColor a = frame.pixelColor(at);
@@ -46,10 +48,13 @@ protected:
 
 } // namespace
 
-TEST_F(Presenter, LayoutThenDisplayCorrectionThenTint) {
+TEST_F(Presenter, LayoutThenDisplayCorrectionThenTintThenOverlays) {
     FieldPresenter::Description d;
     d.leftTexture = makeTexture(red, blue);
     expectFrame(d, {{{2, 2}, red}, {{61, 5}, red}, {{2, 29}, blue}, {{61, 29}, blue}});
+    // A canvas the size of the window, shown texel for texel.
+    d.leftTexture = makeTexture(red, blue, 64, 32);
+    expectFrame(d, {{{0, 15}, red}, {{63, 16}, blue}});
 
     d.leftTexture = redTexture;
     d.rightTexture = blueTexture;
@@ -57,6 +62,10 @@ TEST_F(Presenter, LayoutThenDisplayCorrectionThenTint) {
     expectFrame(d, {{{4, 16}, red}, {{60, 16}, blue}});
     d.isCrossEyed = true;
     expectFrame(d, {{{4, 16}, blue}, {{60, 16}, red}});
+    // Halves as wide as their canvases.
+    d.leftTexture = makeTexture(red, red, 32, 32);
+    d.rightTexture = makeTexture(blue, blue, 32, 32);
+    expectFrame(d, {{{31, 16}, blue}, {{32, 16}, red}});
     // Entering stereo before the right eye exists shows the left canvas alone.
     d.rightTexture = nullptr;
     expectFrame(d, {{{4, 16}, red}, {{60, 16}, red}});
@@ -75,17 +84,38 @@ TEST_F(Presenter, LayoutThenDisplayCorrectionThenTint) {
     d.displayGamma = 1.0;
     d.displayBlackLift = 0.25;
     expectFrame(d, {{{30, 16}, QColor(160, 112, 255)}});
+    d.displayBlackLift = 0.0;
+    d.illuminantTint = {0.5, 1.0, 0.25};
+    expectFrame(d, {{{30, 16}, QColor(64, 64, 64)}});
     // The tint multiplies the corrected colour: a lifted black still turns red.
     d.leftTexture = makeTexture(Qt::black, Qt::black);
+    d.displayBlackLift = 0.25;
     d.illuminantTint = {1.0, 0.5, 0.0};
     expectFrame(d, {{{30, 16}, QColor(64, 32, 0)}});
+
+    // The border and the overlays go over the picture, each faded as asked; no
+    // frame, only the black canvas under them.
+    d = {};
+    view.setBorderColor(QColor(255, 255, 255, 51));
+    QImage patch(10, 6, QImage::Format_RGBA8888_Premultiplied);
+    patch.fill(QColor(200, 100, 0));
+    QPainter(&patch).fillRect(0, 3, 10, 3, QColor(0, 160, 0)); // the lower half
+    view.setOverlay(FieldPresenter::statusBarOverlay, {patch, {4, 3}, 1.0});
+    view.setOverlay(FieldPresenter::toastOverlay, {patch, {40, 20}, 0.5});
+    expectFrame(d, {{{0, 10}, QColor(51, 51, 51)},
+                    {{20, 31}, QColor(51, 51, 51)},
+                    {{2, 10}, Qt::black},
+                    {{4, 3}, QColor(200, 100, 0)},
+                    {{13, 8}, QColor(0, 160, 0)},
+                    {{14, 8}, Qt::black},
+                    {{45, 22}, QColor(100, 50, 0)}});
 }
 
-TEST_F(Presenter, DrawsOnlyOnChangeAndPicksUpATextureArrivingMidFrame) {
+TEST_F(Presenter, DrawsOncePerChangeAndPicksUpATextureArrivingMidFrame) {
     FieldPresenter::Description d;
     d.leftTexture = redTexture;
-    view.updateView(d);
     QSignalSpy drawn(&view, &FieldPresenter::frameDrawn);
+    view.updateView(d);
     ASSERT_TRUE(drawn.wait(5000));
     QTRY_VERIFY_WITH_TIMEOUT(!view.presenterState().isDrawInFlight, 5000);
     const int draws = view.drawCount();
@@ -94,27 +124,37 @@ TEST_F(Presenter, DrawsOnlyOnChangeAndPicksUpATextureArrivingMidFrame) {
     QTest::qWait(100);
     EXPECT_EQ(view.drawCount(), draws);
 
-    // The same texels in another texture are a change; the blue texture then
+    // A new texture and a new overlay in the same turn make one draw.
+    QImage patch(4, 4, QImage::Format_RGBA8888_Premultiplied);
+    patch.fill(Qt::white);
+    d.leftTexture = blueTexture;
+    view.updateView(d);
+    view.setOverlay(FieldPresenter::toastOverlay, {patch, {1, 1}, 1.0});
+    QTRY_VERIFY_WITH_TIMEOUT(view.drawCount() == draws + 1, 5000);
+    QTest::qWait(100);
+    EXPECT_EQ(view.drawCount(), draws + 1);
+
+    // The same texels in another texture are a change; the red texture then
     // arrives while that frame is still on the GPU.
     FieldPresenter::Description second;
-    second.leftTexture = blueTexture;
+    second.leftTexture = redTexture;
     bool handedOver = false;
     QObject::connect(&view, &FieldPresenter::frameDrawn, &view, [&] {
         if (!std::exchange(handedOver, true)) {
-            EXPECT_EQ(view.drawCount(), draws + 1);
+            EXPECT_EQ(view.drawCount(), draws + 2);
             EXPECT_TRUE(view.presenterState().isDrawInFlight);
             view.updateView(second);
             EXPECT_TRUE(view.isDisplayPending());
         }
     });
-    d.leftTexture = makeTexture(red, red);
+    d.leftTexture = makeTexture(blue, blue);
     view.updateView(d);
-    // The pending display may have been drawn already by the time this looks.
+    // The pending draw may have been made already by the time this looks.
     QTRY_VERIFY_WITH_TIMEOUT(handedOver, 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(view.drawCount() >= draws + 2, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(view.drawCount() >= draws + 3, 5000);
     EXPECT_FALSE(view.isDisplayPending());
-    EXPECT_EQ(view.presenterState().leftTexture, blueTexture);
-    expectFrame(second, {{{30, 16}, blue}});
+    EXPECT_EQ(view.presenterState().leftTexture, redTexture);
+    expectFrame(second, {{{30, 16}, red}});
 
     FieldPresenter::PresenterState c; // values compare exactly
     d.displayGamma = 1.0 + 1e-15;

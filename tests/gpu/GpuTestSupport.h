@@ -105,7 +105,7 @@ inline void expectCanvasesMatchCpuPatches(bool kernels) {
 // The centred autostereogram equals expandRowCentred over a 0x80-filled picture:
 // equal, narrower, odd and even margins; no, several and too many columns; a
 // strip narrower than the shift, whose unwritten pixels stay 0x80.
-inline void expectCentredAutostereograms() {
+inline void expectCentredAutostereograms(bool kernels) {
     for (const auto& [stripW, stripH] : {std::pair{36, 20}, {2, 5}}) {
         const RGBAImage strip = pattern(stripW, stripH);
         const GpuTextureRef texture = uploadImageToTexture(strip);
@@ -121,11 +121,17 @@ inline void expectCentredAutostereograms() {
                     expandRowCentred(y, reinterpret_cast<const std::uint32_t*>(strip.constBits()),
                                      reinterpret_cast<std::uint32_t*>(expected.bits()), table, cell,
                                      offset, std::min(offset + stripW, outW), stripW, stripH, outW);
+                // Both routes, and the choice between them.
                 SIRDSShiftCache cache;
-                auto actual =
-                    readbackTexture(makeAutostereogramGPU(texture, outW, 45, columns, cache));
-                ASSERT_TRUE(actual);
-                EXPECT_EQ(*actual, expected) << stripW << " " << outW << " " << columns;
+                for (auto route :
+                     {makeAutostereogramKernel, makeAutostereogramCPU, makeAutostereogramGPU}) {
+                    const GpuTextureRef made = route(texture, outW, 45, columns, cache);
+                    if (!made && route == makeAutostereogramKernel && !kernels)
+                        continue;
+                    auto actual = readbackTexture(made);
+                    ASSERT_TRUE(actual);
+                    EXPECT_EQ(*actual, expected) << stripW << " " << outW << " " << columns;
+                }
             }
     }
 }

@@ -71,7 +71,7 @@ TEST(ContentView, NothingBeforeTheCanvasAppears) {
     p.model.setIsColorInverted(true);
     QTest::qWait(0);
     EXPECT_EQ(p.requests.count(), 0);
-    EXPECT_EQ(p.view.presenter(), nullptr);
+    EXPECT_FALSE(p.view.presenter()->presenterState().leftTexture);
 }
 
 TEST(ContentView, FirstFrameComesWhateverAnimationsAreOn) {
@@ -244,17 +244,59 @@ TEST_F(ContentViewReactions, HiddenWindowIsSuspendedAndCatchesUpOnReturn) {
     EXPECT_GT(cells(), before);
 }
 
-TEST_F(ContentViewReactions, OverlaysFollowTheSettingsAndTaps) {
-    EXPECT_TRUE(view.statusBar()->isHidden());
+TEST_F(ContentViewReactions, OverlaysArePaintedOverTheFieldAndTheBarTakesTaps) {
+    showGrey(false);
+    auto grey = [&](QPoint at) { return qGray(view.presenter()->grabFrame().pixel(at)); };
+    const int field = grey({200, 200});
+    EXPECT_FALSE(view.statusBar()->isVisible());
     reactionTo([&] { model.setShowStatusBar(true); });
     ASSERT_TRUE(view.statusBar()->isVisible());
     EXPECT_EQ(view.statusBar()->pos(), QPoint(16, 16));
     EXPECT_EQ(view.statusBar()->text(), QStringLiteral("  0fps"));
-    QTest::mouseClick(view.statusBar(), Qt::LeftButton);
+    // Translucent white over the grey field, inside its padding.
+    const QRect bar = view.statusBar()->geometry();
+    EXPECT_GT(grey({bar.left() + 3, bar.center().y()}), 200);
+    EXPECT_EQ(grey({bar.right() + 3, bar.center().y()}), field);
+
+    // A click on the bar taps it; one beside it does not.
+    QTest::mouseClick(view.presenter(), Qt::LeftButton, {}, bar.center());
     EXPECT_TRUE(view.statusBar()->text().startsWith(QStringLiteral("タイル:128px  幅:400pt\n")));
+    QTest::mouseClick(view.presenter(), Qt::LeftButton, {}, {300, 250});
+    EXPECT_TRUE(view.statusBar()->isDetailed());
+    reactionTo([&] { model.setShowStatusBar(false); });
+    EXPECT_EQ(grey({bar.left() + 3, bar.center().y()}), field);
 
     view.showModeMessage(QStringLiteral("アニメーション: 一時停止"));
     EXPECT_EQ(view.modeChangeMessage(), QStringLiteral("アニメーション: 一時停止"));
-    EXPECT_EQ(view.toast()->y(), 16);
-    EXPECT_NEAR(view.toast()->geometry().center().x(), view.width() / 2, 1);
+    const QRect toast = view.toastGeometry();
+    EXPECT_EQ(toast.y(), 16);
+    EXPECT_NEAR(toast.center().x(), view.width() / 2, 1);
+    // Translucent black, once faded in.
+    QTRY_COMPARE_WITH_TIMEOUT(view.toast()->opacity(), 1.0, 2000);
+    EXPECT_LT(grey({toast.left() + 6, toast.center().y()}), field / 3);
+}
+
+TEST_F(ContentViewReactions, SpaceReachesTheKeyCatcherFromThePresenterAndItsHost) {
+    // The host as the window's focus widget, and the GL window itself.
+    view.presenterHost()->setFocus();
+    QTest::keyClick(view.windowHandle(), Qt::Key_Space);
+    EXPECT_TRUE(model.isAnimationPaused());
+    QTest::keyClick(view.presenter(), Qt::Key_Space);
+    EXPECT_FALSE(model.isAnimationPaused());
+    QTRY_COMPARE(view.modeChangeMessage(), QStringLiteral("アニメーション: 再開"));
+}
+
+TEST_F(ContentViewReactions, TheIlluminantTintGoesOutWithTheFrameItsTickAskedFor) {
+    showGrey(false);
+    reactionTo([&] { model.setIsIlluminantMode(true); });
+    QTRY_VERIFY(!view.presenter()->presenterState().isDrawInFlight);
+    QTest::qWait(50);
+    const int draws = view.presenter()->drawCount();
+    state().animationTick(0.05); // passes are dropped here, so no frame follows
+    QTest::qWait(100);
+    EXPECT_EQ(view.presenter()->drawCount(), draws);
+    const auto tint = FieldPresenter::illuminantColor(state().illuminantHue);
+    showGrey(false);
+    EXPECT_EQ(view.presenter()->presenterState().illuminantTint, tint);
+    QTRY_COMPARE(view.presenter()->drawCount(), draws + 1);
 }

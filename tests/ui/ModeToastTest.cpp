@@ -5,23 +5,24 @@
 #include <gtest/gtest.h>
 
 TEST(ModeToastView, LaterMessageReplacesTextAndRestartsTheHide) {
-    QWidget host;
-    host.resize(400, 300);
-    ModeToastView toast(&host);
-    host.show();
-    EXPECT_TRUE(toast.isHidden());
+    ModeToastView toast;
+    EXPECT_FALSE(toast.isVisible());
 
     toast.showModeMessage(QStringLiteral("アニメーション: 一時停止"));
     EXPECT_TRUE(toast.isVisible());
     EXPECT_TRUE(toast.isHidePending());
+    const QImage first = toast.image(1.0);
     QTest::qWait(1000);
     toast.showModeMessage(QStringLiteral("アニメーション: 再開"));
     EXPECT_EQ(toast.text(), QStringLiteral("アニメーション: 再開"));
+    EXPECT_NE(toast.image(1.0), first);
     // The first message's hide no longer counts.
     EXPECT_GT(toast.remainingHideMs(), 1000);
     QTRY_COMPARE_WITH_TIMEOUT(toast.opacity(), 1.0, 2000);
 
     QTRY_VERIFY_WITH_TIMEOUT(toast.modeChangeMessage().isEmpty(), 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(toast.isHidden(), 5000);
+    EXPECT_TRUE(toast.isVisible()) << "fading out";
+    EXPECT_EQ(toast.text(), QStringLiteral("アニメーション: 再開"));
+    QTRY_VERIFY_WITH_TIMEOUT(!toast.isVisible(), 5000);
     EXPECT_EQ(toast.opacity(), 0.0);
 }

@@ -1,0 +1,279 @@
+// The field, the status bar and the mode toast as they reach the screen, all
+// painted by the one native GL window inside the main window: on X11, and under
+// Wayland, where that window becomes a subsurface.
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include "DesktopSession.h"
+
+#include <cmath>
+#include <optional>
+
+namespace {
+
+using namespace e2e;
+
+double greySpread(const QImage& image) {
+    double sum = 0, sumSq = 0;
+    int n = 0;
+    for (int y = image.height() / 4; y < image.height() * 3 / 4; y += 2) {
+        for (int x = image.width() / 4; x < image.width() * 3 / 4; x += 2) {
+            const double g = qGray(image.pixel(x, y));
+            sum += g;
+            sumSq += g * g;
+            ++n;
+        }
+    }
+    return n == 0 ? 0.0 : std::sqrt(std::max(0.0, sumSq / n - (sum / n) * (sum / n)));
+}
+
+// The status bar: near the top-left corner of the canvas (below the menu bar,
+// if the picture has one), rows holding a run of light pixels (translucent white
+// over the field) with black text inside. Only a guess: the tap below confirms it.
+std::optional<QRect> findStatusBar(const QImage& shot) {
+    int canvasTop = 0;
+    while (canvasTop < shot.height() && qGray(shot.pixel(2, canvasTop)) >= 200) {
+        ++canvasTop;
+    }
+    QRect box;
+    for (int y = canvasTop; y < std::min(shot.height(), canvasTop + 200); ++y) {
+        int runStart = -1;
+        for (int x = 0; x <= std::min(shot.width(), 480); ++x) {
+            const bool light = x < shot.width() && qGray(shot.pixel(x, y)) >= 170;
+            if (light && runStart < 0) {
+                runStart = x;
+            } else if (!light && runStart >= 0) {
+                const int length = x - runStart;
+                if (runStart >= 8 && runStart <= 48 && length >= 30 && length <= 420) {
+                    box |= QRect(runStart, y, length, 1);
+                }
+                runStart = -1;
+            }
+        }
+    }
+    int text = 0;
+    for (int y = box.top(); y <= box.bottom(); ++y) {
+        for (int x = box.left(); x <= box.right(); ++x) {
+            text += qGray(shot.pixel(x, y)) < 90 ? 1 : 0;
+        }
+    }
+    return box.height() >= 12 && text >= 10 ? std::optional<QRect>(box) : std::nullopt;
+}
+
+// Where two pictures of a still field differ.
+QRect difference(const QImage& a, const QImage& b) {
+    QRect region;
+    if (a.size() != b.size()) {
+        return QRect(QPoint(), a.size());
+    }
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            if (std::abs(qGray(a.pixel(x, y)) - qGray(b.pixel(x, y))) > 16) {
+                region |= QRect(x, y, 1, 1);
+            }
+        }
+    }
+    return region;
+}
+
+// How to look at the screen and act on it, on X11 or through a compositor.
+struct Screen {
+    std::function<QImage()> shoot;
+    std::function<void(QPoint)> click;
+    std::function<void()> space;
+};
+
+// The field stands still (no animation is on), so whatever changes is an overlay.
+void expectFieldStatusBarAndToast(const Screen& screen) {
+    QImage shot;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            shot = screen.shoot();
+            return greySpread(shot) > 10.0 && findStatusBar(shot);
+        },
+        30000))
+        << "the field and the status bar appear";
+    QThread::msleep(500);
+    shot = screen.shoot();
+    const std::optional<QRect> bar = findStatusBar(shot);
+    ASSERT_TRUE(bar);
+
+    // A tap on the bar shows the detailed form: the bar grows, nothing else moves.
+    screen.click(bar->center());
+    EXPECT_TRUE(waitFor(
+        [&] {
+            const QRect changed = difference(shot, screen.shoot());
+            return changed.top() >= bar->top() - 2 && changed.left() >= bar->left() - 2 &&
+                   changed.bottom() > bar->bottom() + bar->height();
+        },
+        10000))
+        << "the tap shows the detailed status";
+
+    // Space: the toast, dark at the top centre, gone 1.5 s later. A key sent to a
+    // window still settling can be lost, so try again.
+    QRect toast;
+    QImage withToast;
+    for (int attempt = 0; attempt < 3 && toast.isEmpty(); ++attempt) {
+        screen.space();
+        QThread::msleep(500);
+        withToast = screen.shoot();
+        QThread::msleep(2500);
+        toast = difference(withToast, screen.shoot());
+    }
+    EXPECT_GE(toast.width(), 80) << "Space shows the toast";
+    EXPECT_LT(toast.top(), 200);
+    EXPECT_NEAR(toast.center().x(), withToast.width() / 2, 40);
+    long long sum = 0;
+    for (int y = toast.top(); y <= toast.bottom(); ++y) {
+        for (int x = toast.left(); x <= toast.right(); ++x) {
+            sum += qGray(withToast.pixel(x, y));
+        }
+    }
+    EXPECT_LT(sum / std::max(1, toast.width() * toast.height()), 90) << "dark behind its text";
+}
+
+void writeSettings(const QString& configHome, const QByteArray& general) {
+    QDir(configHome).mkpath(QStringLiteral("Lumenweave"));
+    QFile file(configHome + "/Lumenweave/Lumenweave.conf");
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write("[General]\n" + general);
+    }
+}
+
+// A Wayland compositor (weston) in a window of the private display, so that
+// keys typed there (xdotool) reach its clients; the headless back end has no
+// input at all. Its screenshots need the debug protocol.
+class Compositor {
+public:
+    static constexpr const char* kSocket = "lumenweave-test";
+
+    Compositor() {
+        QProcessEnvironment env = displayEnvironment();
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+        weston.setProcessEnvironment(env);
+        startOwned(weston, QStringLiteral("weston"),
+                   {"--backend=x11-backend.so", QStringLiteral("--socket=") + kSocket,
+                    "--width=1200", "--height=800", "--shell=kiosk-shell.so", "--no-config",
+                    "--debug"});
+        up = waitFor([&] { return QFile::exists(runtime.filePath(kSocket)); }, 20000) &&
+             waitFor([&] { return !window().isEmpty(); }, 20000);
+    }
+    ~Compositor() { stop(weston); }
+
+    // Its window on the private display.
+    QString window() const {
+        return run(QStringLiteral("xdotool"),
+                   {"search", "--onlyvisible", "--class", "Weston Compositor"})
+            .section('\n', 0, 0);
+    }
+    // The environment of a client of this compositor.
+    QProcessEnvironment clientEnvironment() const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("DISPLAY"));
+        env.insert(QStringLiteral("WAYLAND_DISPLAY"), kSocket);
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
+        return env;
+    }
+    // What the compositor shows, as weston-screenshooter saves it.
+    QImage screenshot() const {
+        QTemporaryDir dir;
+        QProcess shooter;
+        shooter.setProcessEnvironment(clientEnvironment());
+        shooter.setWorkingDirectory(dir.path());
+        shooter.start(QStringLiteral("weston-screenshooter"), {});
+        if (!shooter.waitForFinished(10000)) {
+            shooter.kill();
+            shooter.waitForFinished();
+        }
+        const QStringList shots = QDir(dir.path()).entryList({"*.png"}, QDir::Files);
+        return shots.isEmpty() ? QImage() : QImage(dir.filePath(shots.first()));
+    }
+
+    QTemporaryDir runtime; // private, as the compositor wants it
+    QProcess weston;
+    bool up = false;
+};
+
+} // namespace
+
+TEST(PresenterOnScreen, FieldStatusBarAndToastOnX11AndAFrameLog) {
+    PrivateDisplay display;
+    ASSERT_FALSE(display.name.isEmpty()) << "Xvfb and openbox start";
+    QTemporaryDir config;
+    ASSERT_TRUE(config.isValid());
+    writeSettings(config.path(), "showStatusBar=true\n");
+    {
+        Application app(config.path());
+        ASSERT_TRUE(app.opensItsWindow()) << "the main window opens";
+        const QString window = appWindows().first();
+        expectFieldStatusBarAndToast({[&] { return screenshot(window); },
+                                      [&](QPoint at) {
+                                          run(QStringLiteral("xdotool"),
+                                              {"mousemove", "--window", window,
+                                               QString::number(at.x()), QString::number(at.y()),
+                                               "click", "1"});
+                                      },
+                                      [&] { key(window, QStringLiteral("space")); }});
+        EXPECT_TRUE(keyUntil(window, QStringLiteral("ctrl+q"),
+                             [&] { return app.process.waitForFinished(50); }));
+    }
+
+    // With the field moving: one line per frame put on screen, monotonic present
+    // times, and each interval the difference of two of them.
+    writeSettings(config.path(), "isPhaseAnimationEnabled=true\n");
+    const QString logFile = config.path() + "/frames.csv";
+    Application app(config.path(), {}, {"--frame-log", logFile});
+    ASSERT_TRUE(app.opensItsWindow());
+    QFile log(logFile);
+    EXPECT_TRUE(waitFor([&] { return QFileInfo(logFile).size() > 400; }, 30000))
+        << "frames are logged";
+    ASSERT_TRUE(keyUntil(appWindows().first(), QStringLiteral("ctrl+q"),
+                         [&] { return app.process.waitForFinished(50); }));
+    EXPECT_TRUE(app.endsCleanly());
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = log.readAll().trimmed().split('\n');
+    ASSERT_GE(lines.size(), 6);
+    EXPECT_EQ(lines[0], "present_s,pass_ms,interval_ms,tick_skipped");
+    double previous = 0;
+    for (int i = 1; i < lines.size(); ++i) {
+        const QList<QByteArray> f = lines[i].split(',');
+        ASSERT_EQ(f.size(), 4) << lines[i].constData();
+        const double present = f[0].toDouble();
+        EXPECT_GE(f[1].toDouble(), 0.0);
+        if (i > 1) {
+            EXPECT_GT(present, previous);
+            EXPECT_NEAR(f[2].toDouble(), (present - previous) * 1000.0, 0.01);
+        } else {
+            EXPECT_TRUE(f[2].isEmpty());
+        }
+        EXPECT_TRUE(f[3] == "0" || f[3] == "1");
+        previous = present;
+    }
+}
+
+TEST(PresenterOnScreen, FieldStatusBarAndToastUnderWayland) {
+    PrivateDisplay display;
+    ASSERT_FALSE(display.name.isEmpty()) << "Xvfb and openbox start";
+    Compositor compositor;
+    ASSERT_TRUE(compositor.up) << "weston starts";
+    QTemporaryDir config;
+    ASSERT_TRUE(config.isValid());
+    writeSettings(config.path(), "showStatusBar=true\n");
+
+    Application app(config.path(), compositor.clientEnvironment());
+    ASSERT_TRUE(app.process.waitForStarted());
+    const QString window = compositor.window();
+    expectFieldStatusBarAndToast({[&] { return compositor.screenshot(); },
+                                  [&](QPoint at) {
+                                      run(QStringLiteral("xdotool"),
+                                          {"mousemove", "--window", window, QString::number(at.x()),
+                                           QString::number(at.y()), "click", "1"});
+                                  },
+                                  [&] { key(window, QStringLiteral("space")); }});
+    EXPECT_EQ(app.process.state(), QProcess::Running);
+}
