@@ -2,7 +2,7 @@
 // preparation and render pass: stimuli, figures and end-to-end checks.
 
 #include "AppModel.h"
-#include "GpuGeneration.h"
+#include "FrameImage.h"
 #include "PngFile.h"
 #include "PreferencesStore.h"
 #include "RenderPass.h"
@@ -11,7 +11,6 @@
 
 #include <QCommandLineParser>
 #include <QGuiApplication>
-#include <QPainter>
 #include <QRegularExpression>
 #include <cmath>
 #include <csignal>
@@ -102,48 +101,23 @@ AppModel::RenderingMode generatorValue(const QString& text) {
     fail(QStringLiteral("--generator needs gpu, filter or cpu, not '%1'").arg(text));
 }
 
-QImage imageOf(const std::optional<RGBAImage>& image) {
-    return image ? *image : QImage();
-}
-
-QImage imageOf(const GpuTextureRef& texture) {
-    return texture ? imageOf(readbackTexture(texture)) : QImage();
-}
-
-// The frame as the window would show it: one canvas, or the two eyes side by side.
-QImage frameImage(const RenderOutcome& out) {
-    using Kind = RenderOutcome::Kind;
-    QImage left, right;
-    switch (out.kind) {
-    case Kind::none:
-        fail(QStringLiteral("no tile set to render"));
-    case Kind::cpuFailure:
-        fail(QStringLiteral("no patch could be made"));
-    case Kind::gpuCanvas:
-    case Kind::gpuAutostereogram:
-        left = imageOf(out.leftTexture);
-        right = imageOf(out.rightTexture);
+QString failureText(FrameImage::Failure failure) {
+    using Failure = FrameImage::Failure;
+    switch (failure) {
+    case Failure::none:
         break;
-    case Kind::cpuCanvas:
-        left = imageOf(out.sirdsImage ? out.sirdsImage : out.leftImage);
-        right = imageOf(out.rightImage);
-        break;
+    case Failure::noTileSet:
+        return QStringLiteral("no tile set to render");
+    case Failure::noPatch:
+        return QStringLiteral("no patch could be made");
+    case Failure::noCanvas:
+        return QStringLiteral("the canvas could not be made");
+    case Failure::noRightEye:
+        return QStringLiteral("the right eye could not be made");
+    case Failure::noMemory:
+        return QStringLiteral("no memory for the stereo pair");
     }
-    if (left.isNull())
-        fail(QStringLiteral("the canvas could not be made"));
-    if (!out.isStereoscopicMode)
-        return left;
-    if (right.isNull())
-        fail(QStringLiteral("the right eye could not be made"));
-    QImage pair(left.width() + right.width(), left.height(), QImage::Format_RGBA8888_Premultiplied);
-    if (pair.isNull())
-        fail(QStringLiteral("no memory for the stereo pair"));
-    pair.fill(Qt::transparent);
-    QPainter painter(&pair);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.drawImage(0, 0, left);
-    painter.drawImage(left.width(), 0, right);
-    return pair;
+    return {};
 }
 
 int run(const QStringList& arguments) {
@@ -225,11 +199,14 @@ int run(const QStringList& arguments) {
     RenderSnapshot snapshot = state.takeSnapshot(true);
     // The application pins the black level at 1; figures may want another.
     snapshot.colorModeBlackLevel = blackLevel;
-    const RenderOutcome outcome = renderFrame(
-        snapshot, model.renderingMode(), model.animationRenderScale(), state.sirdsShiftCache());
-    const QImage frame = frameImage(outcome);
+    // The window's image export makes its picture the same way.
+    const FrameImage frame =
+        renderFrameImage(snapshot, seed, model.renderingMode(), model.animationRenderScale(),
+                         state.sirdsShiftCache());
+    if (frame.failure != FrameImage::Failure::none)
+        fail(failureText(frame.failure));
     const QString path = parser.positionalArguments().constFirst();
-    if (const QString error = savePng(frame, path); !error.isEmpty())
+    if (const QString error = savePng(frame.image, path); !error.isEmpty())
         fail(error);
     return 0;
 }

@@ -2,6 +2,8 @@
 
 #include "ContentView.h"
 #include "ControlPanelView.h"
+#include "FrameImage.h"
+#include "PngFile.h"
 #include "WindowAccessor.h"
 #include "WindowGeometry.h"
 
@@ -9,6 +11,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QKeySequence>
 #include <QLibraryInfo>
 #include <QMainWindow>
@@ -16,6 +21,8 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QShortcut>
+#include <QStandardPaths>
+#include <QStorageInfo>
 #include <QStyle>
 #include <QTranslator>
 #include <QVBoxLayout>
@@ -128,6 +135,10 @@ void LumenweaveApp::buildMenus() {
     // The same way out as the window's close button: geometry saved, panel closed.
     connect(m_quitAction, &QAction::triggered, m_mainWindow, &QWidget::close, Qt::QueuedConnection);
 
+    m_exportImageAction =
+        makeAction(tr("画像を書き出す..."), m_mainWindow, {QKeySequence(Qt::CTRL | Qt::Key_E)});
+    connect(m_exportImageAction, &QAction::triggered, this, &LumenweaveApp::exportImage);
+
     m_fullScreenAction =
         makeAction(tr("フルスクリーン"), m_mainWindow,
                    {QKeySequence(Qt::Key_F11), QKeySequence(Qt::CTRL | Qt::META | Qt::Key_F)});
@@ -153,6 +164,8 @@ void LumenweaveApp::buildMenus() {
     appMenu->addSeparator();
     appMenu->addAction(m_showSettingsAction);
     appMenu->addSeparator();
+    appMenu->addAction(m_exportImageAction);
+    appMenu->addSeparator();
     appMenu->addAction(m_quitAction);
 
     QMenu* viewMenu = m_mainWindow->menuBar()->addMenu(tr("表示"));
@@ -164,8 +177,8 @@ void LumenweaveApp::buildMenus() {
 
     // The menu bar is hidden in full screen, and a hidden menu's shortcuts are
     // dead; on the window itself they keep working.
-    m_mainWindow->addActions(
-        {m_showSettingsAction, m_randomizeAction, m_quitAction, m_fullScreenAction});
+    m_mainWindow->addActions({m_showSettingsAction, m_randomizeAction, m_quitAction,
+                              m_exportImageAction, m_fullScreenAction});
 }
 
 void LumenweaveApp::followModel() {
@@ -299,6 +312,100 @@ void LumenweaveApp::showAbout() {
                         QMessageBox::Close, m_mainWindow);
     box->setObjectName(QStringLiteral("aboutBox"));
     box->setIconPixmap(QApplication::windowIcon().pixmap(64, 64));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+LumenweaveApp::ShownFrame LumenweaveApp::shownFrame() const {
+    const RenderState& state = m_contentView->renderState();
+    return {state.takeSnapshot(true), state.patternSeed, m_appModel->renderingMode()};
+}
+
+void LumenweaveApp::exportImage() {
+    // The frame of the moment the command was given, not of when a file is chosen.
+    const ShownFrame frame = shownFrame();
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        folder = QDir::homePath();
+
+    auto* dialog = new QFileDialog(m_mainWindow, tr("画像を書き出す"));
+    dialog->setObjectName(QStringLiteral("exportDialog"));
+    // Qt's own dialog speaks Japanese whatever the desktop's language.
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setNameFilter(tr("PNG 画像 (*.png)"));
+    dialog->setDefaultSuffix(QStringLiteral("png"));
+    dialog->setDirectory(folder);
+    dialog->selectFile(
+        QStringLiteral("lumenweave-%1.png").arg(frame.patternSeed, 16, 16, QLatin1Char('0')));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QFileDialog::fileSelected, this,
+            [this, frame](const QString& path) { writeFrame(frame, path); });
+    dialog->open();
+}
+
+bool LumenweaveApp::exportImageTo(const QString& path) {
+    return writeFrame(shownFrame(), path);
+}
+
+namespace {
+
+// Why a PNG could not be written there, in words a user can act on; empty when
+// none of these is the cause.
+QString writeFailureReason(const QString& path, qint64 imageBytes) {
+    const QFileInfo target(path);
+    const QFileInfo folder(target.absolutePath());
+    if (!folder.isDir())
+        return LumenweaveApp::tr("保存先のフォルダがありません。");
+    if (target.isDir())
+        return LumenweaveApp::tr("同じ名前のフォルダがあります。");
+    const QStorageInfo storage(folder.absoluteFilePath());
+    if (storage.isValid() && storage.isReadOnly())
+        return LumenweaveApp::tr("保存先は読み取り専用です。");
+    if (!folder.isWritable())
+        return LumenweaveApp::tr("保存先のフォルダに書き込む権限がありません。");
+    if (storage.isValid() && storage.bytesAvailable() < imageBytes)
+        return LumenweaveApp::tr("ディスクの空きが足りません。");
+    return {};
+}
+
+} // namespace
+
+bool LumenweaveApp::writeFrame(const ShownFrame& frame, const QString& path) {
+    SIRDSShiftCache cache;
+    // At full pixel resolution, whatever the animation's render scale.
+    const FrameImage image =
+        renderFrameImage(frame.snapshot, frame.patternSeed, frame.renderingMode, 1.0, cache);
+    if (image.failure == FrameImage::Failure::noTileSet) {
+        showExportFailure(path, tr("まだ何も表示していません。"), {});
+        return false;
+    }
+    if (image.failure != FrameImage::Failure::none) {
+        showExportFailure(path, tr("絵を作れませんでした。"), {});
+        return false;
+    }
+    const QString error = savePng(image.image, path);
+    if (error.isEmpty())
+        return true;
+    const QString reason = writeFailureReason(path, image.image.sizeInBytes());
+    // The system's own words only where no plainer reason was found.
+    if (reason.isEmpty())
+        showExportFailure(path, tr("書き込みに失敗しました。"), error);
+    else
+        showExportFailure(path, reason, {});
+    return false;
+}
+
+void LumenweaveApp::showExportFailure(const QString& path, const QString& reason,
+                                      const QString& details) {
+    auto* box = new QMessageBox(
+        QMessageBox::Warning, tr("画像を書き出せませんでした"),
+        tr("「%1」に画像を書き出せませんでした。").arg(QDir::toNativeSeparators(path)),
+        QMessageBox::Close, m_mainWindow);
+    box->setObjectName(QStringLiteral("exportFailureBox"));
+    box->setInformativeText(reason);
+    box->setDetailedText(details);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
 }

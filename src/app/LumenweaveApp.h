@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AppModel.h"
+#include "RenderPass.h"
 
 #include <QObject>
 #include <QPointer>
@@ -42,12 +43,19 @@ public:
     QAction* pauseAction() const { return m_pauseAction; }
     QAction* aboutAction() const { return m_aboutAction; }
     QAction* quitAction() const { return m_quitAction; }
+    QAction* exportImageAction() const { return m_exportImageAction; }
 
     // Opens the main window where it was last time, or at its default size.
     void show();
     // "設定...": open, raise or restore the control panel; never a second one.
     void showControlPanel();
     void setFullScreen(bool on);
+    // "画像を書き出す...": asks where, then writes the frame shown when asked.
+    void exportImage();
+    // Writes the frame shown now as a PNG at path, whole or not at all, as
+    // lumenweave-render would for the same state; a failure is told in a
+    // message box. Returns whether the file was written.
+    bool exportImageTo(const QString& path);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -60,6 +68,15 @@ private:
     void mainWindowStateChanged();
     void mainWindowClosing();
     void followModel();
+    // The frame shown now, as the export renders it.
+    struct ShownFrame {
+        RenderSnapshot snapshot;
+        std::uint64_t patternSeed = 0;
+        AppModel::RenderingMode renderingMode = AppModel::RenderingMode::gpu;
+    };
+    ShownFrame shownFrame() const;
+    bool writeFrame(const ShownFrame& frame, const QString& path);
+    void showExportFailure(const QString& path, const QString& reason, const QString& details);
 
     std::unique_ptr<AppModel> m_appModel;
     QMainWindow* m_mainWindow = nullptr;
@@ -73,5 +90,6 @@ private:
     QAction* m_pauseAction = nullptr;
     QAction* m_aboutAction = nullptr;
     QAction* m_quitAction = nullptr;
+    QAction* m_exportImageAction = nullptr;
     QShortcut* m_leaveFullScreen = nullptr;
 };

@@ -6,9 +6,13 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QSurfaceFormat>
+#include <csignal>
 #include <cstdio>
 
 int main(int argc, char** argv) {
+    // Past a file-size limit an image export should fail and be reported, not
+    // end the process with a temporary file left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
     // Render workers' GL contexts share textures with the presenter's.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QCoreApplication::setOrganizationName(QStringLiteral("Lumenweave"));

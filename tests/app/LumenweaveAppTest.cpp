@@ -1,5 +1,6 @@
 #include "LumenweaveApp.h"
 #include "ContentView.h"
+#include "FrameImage.h"
 #include "TerminationSignals.h"
 
 #include <QAbstractButton>
@@ -343,4 +344,40 @@ TEST_F(LumenweaveAppTest, TerminationSignalQuitsAndWritesTheSettings) {
     EXPECT_EQ(QCoreApplication::exec(), 0);
     EXPECT_FALSE(store->hasPendingChanges());
     EXPECT_EQ(FilePreferencesStore(path).objectForKey("isColorMode"), QVariant("true"));
+}
+
+TEST_F(LumenweaveAppTest, ExportWritesTheShownFrameOrSaysWhyNot) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    LumenweaveApp app(memoryModel());
+    const auto failureBox = [&] {
+        return app.mainWindow()->findChild<QMessageBox*>(QStringLiteral("exportFailureBox"));
+    };
+
+    // Nothing shown yet: nothing written, and the reason in a message box.
+    EXPECT_FALSE(app.exportImageTo(dir.filePath(QStringLiteral("early.png"))));
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("early.png"))));
+    ASSERT_NE(failureBox(), nullptr);
+    delete failureBox();
+
+    app.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(app.mainWindow()));
+    RenderState& state = app.contentView()->renderState();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bool(state.leftTexture()); }, 30000));
+    const QString path = dir.filePath(QStringLiteral("field.png"));
+    ASSERT_TRUE(app.exportImageTo(path));
+    const QImage written(path);
+    const double scale = state.currentBackingScale();
+    EXPECT_EQ(written.size(), (state.viewSize * scale).toSize()) << "full pixel resolution";
+    EXPECT_EQ(written.text(QStringLiteral("Seed")), seedText(state.patternSeed));
+    EXPECT_EQ(failureBox(), nullptr);
+
+    // A folder that is not there: told in Japanese, nothing written.
+    const QString nowhere = dir.filePath(QStringLiteral("gone/field.png"));
+    EXPECT_FALSE(app.exportImageTo(nowhere));
+    EXPECT_FALSE(QFile::exists(nowhere));
+    QMessageBox* box = failureBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->informativeText(), QStringLiteral("保存先のフォルダがありません。"));
+    EXPECT_TRUE(box->detailedText().isEmpty());
 }

@@ -149,6 +149,35 @@ TEST(RealApplication, SafePanelInputFullScreenAndWindowsThatQuitAndComeBack) {
         ASSERT_TRUE(app.opensItsWindow());
         const QString mainWindow = appWindows().first();
         EXPECT_EQ(windowGeometry(mainWindow), placed) << "the geometry survives a restart";
+        EXPECT_TRUE(waitFor([&] { return middleGreySpread(mainWindow) > 10.0; }, 30000));
+
+        // Ctrl+E, a file name typed into the save dialog, Return: the frame shown
+        // is written, byte for byte what lumenweave-render makes of its seed and size.
+        const QString exported = config.path() + "/exported.png";
+        ASSERT_TRUE(keyUntil(mainWindow, QStringLiteral("ctrl+e"), [] {
+            return !findWindow(QStringLiteral("画像を書き出す")).isEmpty();
+        })) << "the save dialog opens";
+        const QString dialog = findWindow(QStringLiteral("画像を書き出す"));
+        key(dialog, QStringLiteral("ctrl+a"));
+        run(QStringLiteral("xdotool"), {"type", "--delay", "20", exported});
+        key(dialog, QStringLiteral("Return"));
+        ASSERT_TRUE(waitFor([&] { return QFile::exists(exported); }, 30000)) << "written";
+        QFile file(exported);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        const QImage image = QImage::fromData(bytes, "PNG");
+        const QString rendered = config.path() + "/rendered.png";
+        QProcess tool;
+        tool.setProcessEnvironment(displayEnvironment());
+        tool.start(QCoreApplication::applicationDirPath() + "/lumenweave-render",
+                   {"--stereo", "--seed", image.text(QStringLiteral("Seed")), "--size",
+                    QStringLiteral("%1x%2").arg(image.width()).arg(image.height()), rendered});
+        ASSERT_TRUE(tool.waitForFinished(60000) && tool.exitCode() == 0)
+            << tool.readAllStandardError().toStdString();
+        QFile again(rendered);
+        ASSERT_TRUE(again.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(again.readAll() == bytes) << "the same bytes as lumenweave-render";
+
         EXPECT_TRUE(keyUntil(mainWindow, QStringLiteral("ctrl+q"),
                              [&] { return app.process.waitForFinished(50); }));
         EXPECT_TRUE(app.endsCleanly());

@@ -60,6 +60,8 @@ TEST_F(RenderToolTest, WritesTheFieldOfEachGenerator) {
         ASSERT_EQ(expected.size(), QSize(1600, 1200));
         written[mode == Mode::gpu] = QImage(output("f.png"));
         EXPECT_EQ(maxChannelDifference(written[mode == Mode::gpu], expected), 0);
+        EXPECT_EQ(written[mode == Mode::gpu].text(QStringLiteral("Seed")),
+                  QStringLiteral("0x0000000000000001"));
     }
     // One seed, one stimulus: every cell of the two generators' frames agrees.
     EXPECT_LE(maxChannelDifference(written[0], written[1]), 1);

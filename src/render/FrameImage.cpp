@@ -1,0 +1,74 @@
+#include "FrameImage.h"
+
+#include "GpuGeneration.h"
+
+#include <QPainter>
+
+namespace {
+
+QImage imageOf(const std::optional<RGBAImage>& image) {
+    return image ? *image : QImage();
+}
+
+QImage imageOf(const GpuTextureRef& texture) {
+    return texture ? imageOf(readbackTexture(texture)) : QImage();
+}
+
+FrameImage failed(FrameImage::Failure failure) {
+    FrameImage frame;
+    frame.failure = failure;
+    return frame;
+}
+
+} // namespace
+
+QString seedText(std::uint64_t patternSeed) {
+    return QStringLiteral("0x%1").arg(patternSeed, 16, 16, QLatin1Char('0'));
+}
+
+FrameImage renderFrameImage(const RenderSnapshot& snapshot, std::uint64_t patternSeed,
+                            AppModel::RenderingMode renderingMode, double animationRenderScale,
+                            SIRDSShiftCache& sirdsShiftCache) {
+    using Kind = RenderOutcome::Kind;
+    using Failure = FrameImage::Failure;
+    const RenderOutcome out =
+        renderFrame(snapshot, renderingMode, animationRenderScale, sirdsShiftCache);
+    QImage left, right;
+    switch (out.kind) {
+    case Kind::none:
+        return failed(Failure::noTileSet);
+    case Kind::cpuFailure:
+        return failed(Failure::noPatch);
+    case Kind::gpuCanvas:
+    case Kind::gpuAutostereogram:
+        left = imageOf(out.leftTexture);
+        right = imageOf(out.rightTexture);
+        break;
+    case Kind::cpuCanvas:
+        left = imageOf(out.sirdsImage ? out.sirdsImage : out.leftImage);
+        right = imageOf(out.rightImage);
+        break;
+    }
+    if (left.isNull())
+        return failed(Failure::noCanvas);
+
+    FrameImage frame;
+    if (!out.isStereoscopicMode) {
+        frame.image = left;
+    } else {
+        if (right.isNull())
+            return failed(Failure::noRightEye);
+        frame.image = QImage(left.width() + right.width(), left.height(),
+                             QImage::Format_RGBA8888_Premultiplied);
+        if (frame.image.isNull())
+            return failed(Failure::noMemory);
+        frame.image.fill(Qt::transparent);
+        QPainter painter(&frame.image);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(0, 0, left);
+        painter.drawImage(left.width(), 0, right);
+    }
+    // The seed makes the pattern again (lumenweave-render --seed).
+    frame.image.setText(QStringLiteral("Seed"), seedText(patternSeed));
+    return frame;
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "AppModel.h"
+#include "Autostereogram.h"
+#include "RenderPass.h"
+
+#include <QImage>
+#include <cstdint>
+
+// One frame as a picture, at the pass's full pixel size: one canvas, or the two
+// eyes side by side (left eye first), as rendered, before the display's own
+// correction (inversion, gamma, black lift, illuminant tint). The command-line
+// renderer and the window's image export both make their pictures here, so the
+// same state gives the same bytes.
+struct FrameImage {
+    enum class Failure { none, noTileSet, noPatch, noCanvas, noRightEye, noMemory };
+    QImage image; // its PNG text "Seed" names the pattern seed, in hex
+    Failure failure = Failure::none;
+};
+
+FrameImage renderFrameImage(const RenderSnapshot& snapshot, std::uint64_t patternSeed,
+                            AppModel::RenderingMode renderingMode, double animationRenderScale,
+                            SIRDSShiftCache& sirdsShiftCache);
+
+// The seed as the image's text holds it: "0x" and sixteen hex digits.
+QString seedText(std::uint64_t patternSeed);
