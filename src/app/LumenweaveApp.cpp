@@ -365,7 +365,8 @@ QString writeFailureReason(const QString& path, qint64 imageBytes) {
         return LumenweaveApp::tr("保存先は読み取り専用です。");
     if (!folder.isWritable())
         return LumenweaveApp::tr("保存先のフォルダに書き込む権限がありません。");
-    if (storage.isValid() && storage.bytesAvailable() < imageBytes)
+    // Pseudo file systems (/proc) have no size at all and are not full.
+    if (storage.isValid() && storage.bytesTotal() > 0 && storage.bytesAvailable() < imageBytes)
         return LumenweaveApp::tr("ディスクの空きが足りません。");
     return {};
 }

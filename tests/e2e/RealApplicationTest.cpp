@@ -13,6 +13,7 @@
 #include "DesktopSession.h"
 
 #include <cmath>
+#include <map>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -38,11 +39,11 @@ double middleGreySpread(const QString& window) {
 
 // Every setting key and its value as the file holds them; groups (the window
 // geometry's) are left out.
-QMap<QString, QString> storedSettings(const QString& file) {
+std::map<std::string, std::string> storedSettings(const QString& file) {
     QSettings settings(file, QSettings::IniFormat);
-    QMap<QString, QString> values;
+    std::map<std::string, std::string> values;
     for (const QString& key : settings.childKeys()) {
-        values.insert(key, settings.value(key).toString());
+        values[key.toStdString()] = settings.value(key).toString().toStdString();
     }
     return values;
 }
@@ -104,12 +105,14 @@ TEST(RealApplication, SafePanelInputFullScreenAndWindowsThatQuitAndComeBack) {
             return !findWindow(QStringLiteral("Lumenweave 設定")).isEmpty();
         })) << "the control panel opens";
         const QString panel = findWindow(QStringLiteral("Lumenweave 設定"));
-        const QMap<QString, QString> before = storedSettings(settingsFile);
-        ASSERT_EQ(before.value("isStereoscopicMode"), QStringLiteral("true"));
+        const std::map<std::string, std::string> before = storedSettings(settingsFile);
+        ASSERT_EQ(before.at("isStereoscopicMode"), "true");
 
         // Space in a fresh panel: no control has the focus, nothing changes.
         key(panel, QStringLiteral("space"));
         key(panel, QStringLiteral("space"));
+        QThread::msleep(300);
+        EXPECT_EQ(storedSettings(settingsFile), before) << "Space in a fresh panel";
         // The wheel over every control, none of them focused.
         const QImage unscrolled = screenshot(panel);
         sweepWheel(panel, QStringLiteral("5"));
