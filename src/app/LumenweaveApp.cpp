@@ -83,6 +83,7 @@ LumenweaveApp::LumenweaveApp(std::unique_ptr<AppModel> model) : m_appModel(std::
     followModel();
     connect(m_appModel.get(), &AppModel::changed, this, &LumenweaveApp::followModel);
     // Settings are written a little after each change; a quit writes what is left.
+    // (A quit closes the windows first, which keeps their places.)
     connect(qApp, &QCoreApplication::aboutToQuit, this,
             [this] { m_appModel->preferencesStore().flush(); });
 }
@@ -227,21 +228,29 @@ bool LumenweaveApp::eventFilter(QObject* watched, QEvent* event) {
         else if (event->type() == QEvent::Close)
             mainWindowClosing();
     } else if (event->type() == QEvent::Close && watched->objectName() == "control-panel") {
-        m_appModel->preferencesStore().setObject(
-            kPanelGeometryKey, formatWindowGeometry(static_cast<QWidget*>(watched)->geometry()));
+        savePanelGeometry(static_cast<QWidget*>(watched));
         // What was changed in the panel reaches the disk as it closes.
         m_appModel->preferencesStore().flush();
     }
     return QObject::eventFilter(watched, event);
 }
 
-void LumenweaveApp::mainWindowClosing() {
+void LumenweaveApp::saveMainWindowGeometry() {
     PreferencesStore& store = m_appModel->preferencesStore();
     const Qt::WindowStates state = m_mainWindow->windowState();
     // The geometry to come back to; full screen and maximized are flags over it.
     store.setObject(kMainGeometryKey, formatWindowGeometry(m_mainWindow->normalGeometry()));
     store.setBool(kMainFullScreenKey, state.testFlag(Qt::WindowFullScreen));
     store.setBool(kMainMaximizedKey, state.testFlag(Qt::WindowMaximized));
+}
+
+void LumenweaveApp::savePanelGeometry(QWidget* panel) {
+    m_appModel->preferencesStore().setObject(kPanelGeometryKey,
+                                             formatWindowGeometry(panel->geometry()));
+}
+
+void LumenweaveApp::mainWindowClosing() {
+    saveMainWindowGeometry();
     // Without the main window there is no menu: the panel goes with it, and
     // with the last window closed the application quits.
     for (QWidget* panel : {m_pendingPanelWindow.data(), m_controlPanelWindow.data()}) {

@@ -67,6 +67,8 @@ private:
     void showAbout();
     void mainWindowStateChanged();
     void mainWindowClosing();
+    void saveMainWindowGeometry();
+    void savePanelGeometry(QWidget* panel);
     void followModel();
     // The frame shown now, as the export renders it.
     struct ShownFrame {

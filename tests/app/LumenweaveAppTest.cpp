@@ -337,13 +337,19 @@ TEST_F(LumenweaveAppTest, TerminationSignalQuitsAndWritesTheSettings) {
     auto store = std::make_shared<FilePreferencesStore>(path);
     LumenweaveApp app(std::make_unique<AppModel>(store));
     quitOnTerminationSignals();
+    app.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(app.mainWindow()));
+    app.mainWindow()->setGeometry(140, 150, 640, 480);
     store->flush();
     app.appModel().setIsColorMode(true);
     ASSERT_TRUE(store->hasPendingChanges());
     QTimer::singleShot(0, [] { std::raise(SIGTERM); });
     EXPECT_EQ(QCoreApplication::exec(), 0);
     EXPECT_FALSE(store->hasPendingChanges());
-    EXPECT_EQ(FilePreferencesStore(path).objectForKey("isColorMode"), QVariant("true"));
+    const FilePreferencesStore written(path);
+    EXPECT_EQ(written.objectForKey("isColorMode"), QVariant("true"));
+    // No window was closed, yet its place is kept.
+    EXPECT_EQ(written.objectForKey("Window/mainWindowGeometry"), QVariant("140 150 640 480"));
 }
 
 TEST_F(LumenweaveAppTest, ExportWritesTheShownFrameOrSaysWhyNot) {
