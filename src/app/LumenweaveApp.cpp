@@ -26,6 +26,7 @@
 #include <QStyle>
 #include <QTranslator>
 #include <QVBoxLayout>
+#include <sys/resource.h>
 
 namespace {
 constexpr int kPanelDefaultWidth = 320;
@@ -360,8 +361,8 @@ bool LumenweaveApp::exportImageTo(const QString& path) {
 
 namespace {
 
-// Why a PNG could not be written there, in words a user can act on; empty when
-// none of these is the cause.
+// Why a PNG could not be written there, in words a user can act on. The
+// system's own message is not shown: it is in the system's language.
 QString writeFailureReason(const QString& path, qint64 imageBytes) {
     const QFileInfo target(path);
     const QFileInfo folder(target.absolutePath());
@@ -374,10 +375,14 @@ QString writeFailureReason(const QString& path, qint64 imageBytes) {
         return LumenweaveApp::tr("保存先は読み取り専用です。");
     if (!folder.isWritable())
         return LumenweaveApp::tr("保存先のフォルダに書き込む権限がありません。");
+    rlimit limit{};
+    if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        limit.rlim_cur < rlim_t(imageBytes))
+        return LumenweaveApp::tr("ファイルの大きさの上限を超えました。");
     // Pseudo file systems (/proc) have no size at all and are not full.
     if (storage.isValid() && storage.bytesTotal() > 0 && storage.bytesAvailable() < imageBytes)
         return LumenweaveApp::tr("ディスクの空きが足りません。");
-    return {};
+    return LumenweaveApp::tr("書き込みに失敗しました。");
 }
 
 } // namespace
@@ -388,34 +393,26 @@ bool LumenweaveApp::writeFrame(const ShownFrame& frame, const QString& path) {
     const FrameImage image =
         renderFrameImage(frame.snapshot, frame.patternSeed, frame.renderingMode, 1.0, cache);
     if (image.failure == FrameImage::Failure::noTileSet) {
-        showExportFailure(path, tr("まだ何も表示していません。"), {});
+        showExportFailure(path, tr("まだ何も表示していません。"));
         return false;
     }
     if (image.failure != FrameImage::Failure::none) {
-        showExportFailure(path, tr("絵を作れませんでした。"), {});
+        showExportFailure(path, tr("絵を作れませんでした。"));
         return false;
     }
-    const QString error = savePng(image.image, path);
-    if (error.isEmpty())
+    if (savePng(image.image, path).isEmpty())
         return true;
-    const QString reason = writeFailureReason(path, image.image.sizeInBytes());
-    // The system's own words only where no plainer reason was found.
-    if (reason.isEmpty())
-        showExportFailure(path, tr("書き込みに失敗しました。"), error);
-    else
-        showExportFailure(path, reason, {});
+    showExportFailure(path, writeFailureReason(path, image.image.sizeInBytes()));
     return false;
 }
 
-void LumenweaveApp::showExportFailure(const QString& path, const QString& reason,
-                                      const QString& details) {
+void LumenweaveApp::showExportFailure(const QString& path, const QString& reason) {
     auto* box = new QMessageBox(
         QMessageBox::Warning, tr("画像を書き出せませんでした"),
         tr("「%1」に画像を書き出せませんでした。").arg(QDir::toNativeSeparators(path)),
         QMessageBox::Close, m_mainWindow);
     box->setObjectName(QStringLiteral("exportFailureBox"));
     box->setInformativeText(reason);
-    box->setDetailedText(details);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
 }

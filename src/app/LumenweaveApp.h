@@ -78,7 +78,7 @@ private:
     };
     ShownFrame shownFrame() const;
     bool writeFrame(const ShownFrame& frame, const QString& path);
-    void showExportFailure(const QString& path, const QString& reason, const QString& details);
+    void showExportFailure(const QString& path, const QString& reason);
 
     std::unique_ptr<AppModel> m_appModel;
     QMainWindow* m_mainWindow = nullptr;

@@ -5,6 +5,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -16,6 +17,7 @@
 #include <QTimer>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 namespace {
 
@@ -385,5 +387,28 @@ TEST_F(LumenweaveAppTest, ExportWritesTheShownFrameOrSaysWhyNot) {
     QMessageBox* box = failureBox();
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(box->informativeText(), QStringLiteral("保存先のフォルダがありません。"));
-    EXPECT_TRUE(box->detailedText().isEmpty());
+    delete box;
+
+    // Stopped part way by a file-size limit, as by a full disk: the file that
+    // was there is left byte for byte, and nothing else is.
+    QFile old(path);
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    const QByteArray before = old.readAll();
+    old.close();
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool exported = app.exportImageTo(path);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_FALSE(exported);
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(old.readAll() == before);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"field.png"});
+    box = failureBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->informativeText(), QStringLiteral("ファイルの大きさの上限を超えました。"));
 }

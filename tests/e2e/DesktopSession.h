@@ -162,13 +162,29 @@ public:
         errors += QString::fromUtf8(process.readAllStandardError());
         return errors;
     }
+    // One window of the application, seen twice in a row (a look can miss under
+    // load). On failure, seen says what there was.
     bool opensItsWindow() {
         if (!process.waitForStarted()) {
             return false;
         }
-        waitFor([&] { return process.state() == QProcess::NotRunning || appWindows().size() == 1; },
-                30000);
-        return process.state() == QProcess::Running && appWindows().size() == 1;
+        int sightings = 0;
+        waitFor(
+            [&] {
+                // A wait is what brings the process's state up to date.
+                if (process.waitForFinished(1)) {
+                    return true;
+                }
+                const QStringList windows = appWindows();
+                seen = windows.join(' ');
+                sightings = windows.size() == 1 ? sightings + 1 : 0;
+                return sightings == 2;
+            },
+            60000);
+        if (process.state() != QProcess::Running) {
+            seen = QStringLiteral("the process ended with %1").arg(process.exitCode());
+        }
+        return process.state() == QProcess::Running && sightings == 2;
     }
     bool endsCleanly() {
         // The state follows the process only through a wait.
@@ -184,6 +200,7 @@ public:
     }
     QProcess process;
     QString errors;
+    QString seen;
 };
 
 inline void key(const QString& window, const QString& keys) {

@@ -96,7 +96,7 @@ TEST(RealApplication, SafePanelInputFullScreenAndWindowsThatQuitAndComeBack) {
     QRect placed;
     {
         Application app(config.path());
-        ASSERT_TRUE(app.opensItsWindow()) << "the main window opens";
+        ASSERT_TRUE(app.opensItsWindow()) << "the main window opens: " << app.seen.toStdString();
         const QString mainWindow = appWindows().first();
         EXPECT_TRUE(waitFor([&] { return middleGreySpread(mainWindow) > 10.0; }, 30000))
             << "a non-uniform field appears";
@@ -149,7 +149,7 @@ TEST(RealApplication, SafePanelInputFullScreenAndWindowsThatQuitAndComeBack) {
 
     {
         Application app(config.path());
-        ASSERT_TRUE(app.opensItsWindow());
+        ASSERT_TRUE(app.opensItsWindow()) << app.seen.toStdString();
         const QString mainWindow = appWindows().first();
         EXPECT_EQ(windowGeometry(mainWindow), placed) << "the geometry survives a restart";
         EXPECT_TRUE(waitFor([&] { return middleGreySpread(mainWindow) > 10.0; }, 30000));
