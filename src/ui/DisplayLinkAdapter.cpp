@@ -14,10 +14,20 @@ DisplayLink::DisplayLink(FrameRateRange range, double screenRefreshRate, QObject
         rate = 60.0;
     m_duration = 1.0 / rate;
     m_timer.setTimerType(Qt::PreciseTimer);
-    m_timer.setInterval(std::max(1, int(std::lround(1000.0 * m_duration))));
+    m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &DisplayLink::fire);
     m_clock.start();
-    m_timer.start();
+    scheduleNext();
+}
+
+void DisplayLink::scheduleNext() {
+    // Ticks keep to a grid of whole durations from the start, so a late tick
+    // (the main thread was busy) does not push every later one back, and a
+    // duration that is no whole number of milliseconds still comes out right
+    // on average. A tick that missed its slot goes at the next one.
+    const double now = double(m_clock.nsecsElapsed()) * 1e-9;
+    m_slot = std::max(m_slot + 1, static_cast<long long>(std::floor(now / m_duration)) + 1);
+    m_timer.start(std::max(0, int(std::lround((double(m_slot) * m_duration - now) * 1000.0))));
 }
 
 void DisplayLink::invalidate() {
@@ -28,6 +38,7 @@ void DisplayLink::invalidate() {
 void DisplayLink::fire() {
     if (!m_valid)
         return;
+    scheduleNext();
     const double now = double(m_clock.nsecsElapsed()) * 1e-9;
     DisplayLinkFrame frame{m_lastTick, now, m_duration};
     m_lastTick = now;

@@ -25,7 +25,7 @@ struct DisplayLinkFrame {
 };
 
 // A per-frame source on the main thread: a precise timer paced at the preferred
-// rate, never faster than the screen refreshes.
+// rate on a fixed grid of ticks, never faster than the screen refreshes.
 class DisplayLink : public QObject {
     Q_OBJECT
 public:
@@ -42,6 +42,7 @@ signals:
 
 private:
     void fire();
+    void scheduleNext();
 
     FrameRateRange m_range;
     double m_duration;
@@ -49,6 +50,7 @@ private:
     QTimer m_timer;
     QElapsedTimer m_clock;
     std::optional<double> m_lastTick;
+    long long m_slot = 0; // grid slot of the next tick
 };
 
 // Owns at most one display link and forwards each refresh to a callback as a
