@@ -14,7 +14,9 @@ struct CanvasPoolKey {
 };
 
 // A ring of two canvas-sized textures, rebuilt when the size or storage mode
-// changes, so that animation does not allocate a canvas per frame.
+// changes, so that animation does not allocate a canvas per frame. A texture
+// handed out may still be read by a frame on screen: writers wait on it
+// (GpuTexture::waitOnGpu) before they overwrite it.
 class CanvasTexturePool {
 public:
     GpuTextureRef nextTexture(int width, int height, StorageMode storageMode);

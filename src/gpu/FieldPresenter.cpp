@@ -339,6 +339,13 @@ void FieldPresenter::paintGL() {
         return;
     }
     drawFrame(W, H);
+    // The frame reads its canvases until the GPU is done with it; a pass that
+    // overwrites the same ring texture meanwhile waits for that.
+    for (const GpuTextureRef& shown :
+         {m_presenterState.leftTexture, m_presenterState.rightTexture}) {
+        if (shown)
+            shown->fenceWork();
+    }
     if (m_fence)
         m_gl->glDeleteSync(static_cast<GLsync>(m_fence));
     m_fence = m_gl->glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);

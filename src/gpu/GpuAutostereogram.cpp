@@ -48,6 +48,8 @@ GpuTextureRef expandOnGpu(unsigned int program, const GpuTexture& strip, int out
     if (!output) {
         return nullptr;
     }
+    // The ring's other frame may still be on screen.
+    output->waitOnGpu();
     std::lock_guard<std::mutex> guard(gpucontext::programLock());
     gpucontext::ThreadObjects& objects = gpucontext::threadObjects();
     gpucontext::clearErrors(gl);

@@ -75,6 +75,8 @@ bool uploadInto(QOpenGLFunctions_4_3_Core& gl, const GpuTexture& texture, const 
         return false;
     }
     gpucontext::clearErrors(gl);
+    // A ring texture may still be on screen.
+    texture.waitOnGpu();
     gl.glBindTexture(GL_TEXTURE_2D, texture.name());
     gl.glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
     gl.glPixelStorei(GL_UNPACK_ROW_LENGTH, GLint(pixels.bytesPerLine() / 4));
@@ -99,6 +101,8 @@ GpuTextureRef encodePlacement(QOpenGLFunctions_4_3_Core& gl, double width, doubl
     if (!canvas) {
         return nullptr;
     }
+    // The ring's other frame may still be on screen.
+    canvas->waitOnGpu();
     const long long cols = (W + (long long)P - 1) / P;
     const long long rows = (H + (long long)P - 1) / P;
     for (long long row = 0; row < rows; ++row) {

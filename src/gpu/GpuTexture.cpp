@@ -44,8 +44,8 @@ GpuTexture::~GpuTexture() {
         return;
     }
     QOpenGLFunctions_4_3_Core& gl = gpucontext::shareGroupFunctions();
-    if (void* fence = m_fence.exchange(nullptr)) {
-        gl.glDeleteSync(static_cast<GLsync>(fence));
+    if (m_fence) {
+        gl.glDeleteSync(static_cast<GLsync>(m_fence));
     }
     gl.glDeleteTextures(1, &m_name);
 }
@@ -55,14 +55,17 @@ void GpuTexture::fenceWork() {
     GLsync fence = gl.glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
     // Sent off now, so that a wait in another context cannot wait for ever.
     gl.glFlush();
-    if (void* old = m_fence.exchange(fence)) {
-        gl.glDeleteSync(static_cast<GLsync>(old));
+    std::lock_guard<std::mutex> guard(m_fenceLock);
+    if (m_fence) {
+        gl.glDeleteSync(static_cast<GLsync>(m_fence));
     }
+    m_fence = fence;
 }
 
 void GpuTexture::waitOnGpu() const {
-    if (void* fence = m_fence.load()) {
-        gpucontext::shareGroupFunctions().glWaitSync(static_cast<GLsync>(fence), 0,
+    std::lock_guard<std::mutex> guard(m_fenceLock);
+    if (m_fence) {
+        gpucontext::shareGroupFunctions().glWaitSync(static_cast<GLsync>(m_fence), 0,
                                                      GL_TIMEOUT_IGNORED);
     }
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <atomic>
 #include <memory>
+#include <mutex>
 
 // Storage modes keep their numeric identity: 0 is CPU-readable ("shared"),
 // 2 is GPU-only ("private"). Part of a texture's identity and of a pool key.
@@ -19,10 +19,11 @@ public:
     GpuTexture(const GpuTexture&) = delete;
     GpuTexture& operator=(const GpuTexture&) = delete;
 
-    // The texture's contents come from GPU work that may not have finished: a
-    // context other than the one that did it waits for it with waitOnGpu() before
-    // using them, instead of the maker waiting for the GPU. Call on the context
-    // that issued the work, right after it; the texture then owns the fence.
+    // The texture is touched by GPU work that may not have finished: writes, or a
+    // frame on screen still reading it. A context other than the one that did it
+    // waits for it with waitOnGpu() before using or overwriting the texture,
+    // instead of the issuer waiting for the GPU. Call on the context that issued
+    // the work, right after it; the texture then owns the fence.
     void fenceWork();
     // Makes the current context's later commands wait, on the GPU, for the work
     // of the last fenceWork(); nothing when there is none.
@@ -36,7 +37,10 @@ public:
 private:
     GpuTexture(unsigned int name, int width, int height, StorageMode mode);
     unsigned int m_name;
-    std::atomic<void*> m_fence{nullptr}; // GLsync
+    // Fenced on one thread (a frame drawn) while another waits (the next pass
+    // writing the same ring texture): the fence must not go while it is waited on.
+    mutable std::mutex m_fenceLock;
+    void* m_fence = nullptr; // GLsync
     int m_width;
     int m_height;
     StorageMode m_storageMode;
