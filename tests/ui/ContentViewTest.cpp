@@ -291,12 +291,16 @@ TEST_F(ContentViewReactions, TheIlluminantTintGoesOutWithTheFrameItsTickAskedFor
     reactionTo([&] { model.setIsIlluminantMode(true); });
     QTRY_VERIFY(!view.presenter()->presenterState().isDrawInFlight);
     QTest::qWait(50);
-    const int draws = view.presenter()->drawCount();
+    // The platform may still ask for a draw of the old picture (a late expose),
+    // so what is checked is the tint the presenter holds, not the draw count.
+    const auto shownTint = view.presenter()->presenterState().illuminantTint;
     state().animationTick(0.05); // passes are dropped here, so no frame follows
     QTest::qWait(100);
-    EXPECT_EQ(view.presenter()->drawCount(), draws);
+    EXPECT_EQ(view.presenter()->presenterState().illuminantTint, shownTint);
     const auto tint = FieldPresenter::illuminantColor(state().illuminantHue);
+    ASSERT_NE(tint, shownTint);
+    const int draws = view.presenter()->drawCount();
     showGrey(false);
     EXPECT_EQ(view.presenter()->presenterState().illuminantTint, tint);
-    QTRY_COMPARE(view.presenter()->drawCount(), draws + 1);
+    QTRY_VERIFY(view.presenter()->drawCount() > draws);
 }
