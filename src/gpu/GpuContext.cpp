@@ -153,11 +153,17 @@ ThreadState::~ThreadState() {
 // console. So let go of the context when Qt reports the thread finished, unless
 // threadState went first.
 void releaseWhenThreadFinishes() {
-    QObject::connect(QThread::currentThread(), &QThread::finished, [] {
-        if (!threadStateGone) {
-            threadState.release();
-        }
-    });
+    // Run on the finishing thread itself. The application as the context: a
+    // connection whose context is a thread Qt adopted holds that thread's data,
+    // which then outlives the thread.
+    QObject::connect(
+        QThread::currentThread(), &QThread::finished, QCoreApplication::instance(),
+        [] {
+            if (!threadStateGone) {
+                threadState.release();
+            }
+        },
+        Qt::DirectConnection);
 }
 
 QOffscreenSurface* makeSurface() {
