@@ -1,11 +1,25 @@
 #!/usr/bin/env bash
 # Installs, builds and runs every test headless (Xvfb, Mesa's software GL where there is no GPU).
+# --sanitize: the same suite in a second tree (build-sanitize/, or $SANITIZE_BUILD_DIR) built with
+# AddressSanitizer and UndefinedBehaviorSanitizer; any report fails the test it came from.
+# Other arguments go to ctest.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build_dir="${BUILD_DIR:-$root/build}"
 
-"$root/scripts/build.sh"
-cd "$build_dir"
+if [ "${1:-}" = "--sanitize" ]; then
+  shift
+  export BUILD_DIR="${SANITIZE_BUILD_DIR:-$root/build-sanitize}"
+  "$root/scripts/build.sh" -DLUMENWEAVE_SANITIZE=ON
+  # Leaks are reported except those of lsan.supp: objects the process keeps on
+  # purpose, and the graphics and system libraries' own.
+  export ASAN_OPTIONS="detect_leaks=1"
+  export LSAN_OPTIONS="suppressions=$root/tests/sanitize/lsan.supp:print_suppressions=0"
+  export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+else
+  export BUILD_DIR="${BUILD_DIR:-$root/build}"
+  "$root/scripts/build.sh" -DLUMENWEAVE_SANITIZE=OFF
+fi
+cd "$BUILD_DIR"
 # -noreset: a test connecting while the server resets after the last client left would fail.
 xvfb-run -a -s "-screen 0 1920x1080x24 -noreset" \
   ctest --output-on-failure --parallel "$(nproc)" --timeout 600 "$@"
