@@ -16,9 +16,21 @@ GpuTextureRef makeTexture(QColor top, QColor bottom, int w = 8, int h = 8) {
     return uploadImageToTexture(image);
 }
 
+// Counts the draws the platform asks a window for (an expose, which may come
+// late on a loaded machine).
+class PlatformPaints : public QObject {
+public:
+    int count = 0;
+    bool eventFilter(QObject* window, QEvent* event) override {
+        count += event->type() == QEvent::Expose && static_cast<QWindow*>(window)->isExposed();
+        return false;
+    }
+};
+
 class Presenter : public ::testing::Test {
 protected:
     void SetUp() override {
+        view.installEventFilter(&platformPaints);
         view.resize(64, 32);
         view.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
@@ -41,6 +53,10 @@ protected:
         }
     }
 
+    // The draws the presenter made of its own accord.
+    int ownDraws() const { return view.drawCount() - platformPaints.count; }
+
+    PlatformPaints platformPaints;
     FieldPresenter view;
     const QColor red{200, 40, 20}, blue{10, 60, 220};
     const GpuTextureRef redTexture = makeTexture(red, red), blueTexture = makeTexture(blue, blue);
@@ -118,11 +134,11 @@ TEST_F(Presenter, DrawsOncePerChangeAndPicksUpATextureArrivingMidFrame) {
     view.updateView(d);
     ASSERT_TRUE(drawn.wait(5000));
     QTRY_VERIFY_WITH_TIMEOUT(!view.presenterState().isDrawInFlight, 5000);
-    const int draws = view.drawCount();
+    const int draws = ownDraws();
     view.updateView(d);
     view.updateView(d);
     QTest::qWait(100);
-    EXPECT_EQ(view.drawCount(), draws);
+    EXPECT_EQ(ownDraws(), draws);
 
     // A new texture and a new overlay in the same turn make one draw.
     QImage patch(4, 4, QImage::Format_RGBA8888_Premultiplied);
@@ -130,9 +146,9 @@ TEST_F(Presenter, DrawsOncePerChangeAndPicksUpATextureArrivingMidFrame) {
     d.leftTexture = blueTexture;
     view.updateView(d);
     view.setOverlay(FieldPresenter::toastOverlay, {patch, {1, 1}, 1.0});
-    QTRY_VERIFY_WITH_TIMEOUT(view.drawCount() == draws + 1, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(ownDraws() == draws + 1, 5000);
     QTest::qWait(100);
-    EXPECT_EQ(view.drawCount(), draws + 1);
+    EXPECT_EQ(ownDraws(), draws + 1);
 
     // The same texels in another texture are a change; the red texture then
     // arrives while that frame is still on the GPU.
@@ -141,7 +157,7 @@ TEST_F(Presenter, DrawsOncePerChangeAndPicksUpATextureArrivingMidFrame) {
     bool handedOver = false;
     QObject::connect(&view, &FieldPresenter::frameDrawn, &view, [&] {
         if (!std::exchange(handedOver, true)) {
-            EXPECT_EQ(view.drawCount(), draws + 2);
+            EXPECT_EQ(ownDraws(), draws + 2);
             EXPECT_TRUE(view.presenterState().isDrawInFlight);
             view.updateView(second);
             EXPECT_TRUE(view.isDisplayPending());
@@ -151,7 +167,7 @@ TEST_F(Presenter, DrawsOncePerChangeAndPicksUpATextureArrivingMidFrame) {
     view.updateView(d);
     // The pending draw may have been made already by the time this looks.
     QTRY_VERIFY_WITH_TIMEOUT(handedOver, 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(view.drawCount() >= draws + 3, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(ownDraws() >= draws + 3, 5000);
     EXPECT_FALSE(view.isDisplayPending());
     EXPECT_EQ(view.presenterState().leftTexture, redTexture);
     expectFrame(second, {{{30, 16}, red}});
