@@ -3,6 +3,8 @@
 #include <QBuffer>
 #include <QImageWriter>
 #include <QSaveFile>
+#include <cerrno>
+#include <cstring>
 
 QString savePng(const QImage& image, const QString& path) {
     if (image.isNull())
@@ -21,7 +23,12 @@ QString savePng(const QImage& image, const QString& path) {
         return QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
     // commit() does not see a failure of the flush it makes itself (a short
     // write past a file-size limit), so flush first.
-    if (file.write(png) != png.size() || !file.flush() || !file.commit())
-        return QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+    errno = 0;
+    if (file.write(png) != png.size() || !file.flush() || !file.commit()) {
+        // Qt words a refused write past a file-size limit as "Unknown error".
+        const QString why =
+            errno != 0 ? QString::fromLocal8Bit(std::strerror(errno)) : file.errorString();
+        return QStringLiteral("cannot write %1: %2").arg(path, why);
+    }
     return {};
 }
