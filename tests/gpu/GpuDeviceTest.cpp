@@ -58,7 +58,6 @@ TEST(GpuDevice, MissingFolderIsAMissingLibrary) {
     EXPECT_EQ(manager.patchKernel() + manager.sirdsKernel() + manager.blitProgram() +
                   manager.patchFilterProgram(),
               0u);
-    EXPECT_EQ(&GpuDevice::shared(), &GpuDevice::shared());
 }
 
 TEST(GpuContext, WorkPutsBackTheCallersContextAndTexturesCrossThreads) {

@@ -39,21 +39,4 @@ TEST(GpuPatch, KernelEqualsTheCpuPatchAndTheFilterIsWithinOneOverAParameterGrid)
     EXPECT_EQ(generatePatchFilter(0, -3, 1, 0, 0, 0.3, 1)->size(), QSize(1, 1));
 }
 
-TEST(GpuPatch, ColourTintMatchesTintPatchWithinOne) {
-    // The grey bytes are the CPU's, so only the tint's own rounding may differ.
-    for (const int P : {16, 31})
-        for (const double hue : {0.0, 0.2, 0.55, 0.9, 1.25})
-            for (const double black : {0.0, 0.001, 0.3, 1.0}) {
-                const RenderCanvasResult result =
-                    renderCanvasGPU({{30, 2.5, 0.4, 0.9}}, {0}, {}, P, {1.0}, {hue}, true, P, P,
-                                    0.5, 0.85, black, StorageMode::shared, primaryCanvasPool());
-                auto gpu = readbackTexture(result.texture);
-                auto cpu = gputest::cpuCanvas({{30, 2.5, 0.4, 0.9}}, {0}, {}, P, P, P, 0.5, {1.0},
-                                              {hue}, black);
-                ASSERT_TRUE(gpu && cpu);
-                EXPECT_LE(compareBytes(*gpu, *cpu).largest, 1)
-                    << "P=" << P << " hue=" << hue << " black=" << black;
-            }
-}
-
 } // namespace

@@ -73,29 +73,32 @@ inline std::optional<RGBAImage> cpuCanvas(const std::vector<TileParams>& variant
 // The checks below run here on the kernels and, in a process without them
 // (GpuProcessTest), on the CPU routes.
 
-// renderCanvasGPU, plain and tinted, on 4 x 3 tiles of 24 with a partial top row
-// and right column: tile 9's variant is out of range, tile 4 spins twice (the
-// last wins), tiles 99 and 9 cannot spin. Kernels may be one off when tinted;
-// otherwise, and on the CPU route, the canvas is exact.
+// renderCanvasGPU, plain and tinted at several black levels, on 4 x 3 tiles of
+// 24 with a partial top row and right column: tile 7's index is negative, tile
+// 9's variant is out of range, tile 4 spins twice (the last wins), tiles 99 and
+// 9 cannot spin. Kernels may be one off when tinted; otherwise, and on the CPU
+// route, the canvas is exact.
 inline void expectCanvasesMatchCpuPatches(bool kernels) {
     const std::vector<TileParams> variants = {
         {0, 3, 0.3, 1}, {45, 2, 0.5, 0.8}, {100, 4, 0.2, 0.6}};
-    // 1.3 x 0.96 takes the envelope past the tile: clamped like the CPU's.
-    const std::vector<double> scales = {1.0, 1.3, 0.9}, hues = {0.1, 0.5, 0.8};
-    const std::vector<int> indices = {2, 0, 1, 1, 2, 0, 0, 2, 1, 5, 0, 1};
+    // 1.3 x 0.96 takes the envelope past the tile: clamped like the CPU's. Hue
+    // 1.25 wraps.
+    const std::vector<double> scales = {1.0, 1.3, 0.9}, hues = {0.1, 0.55, 1.25};
+    const std::vector<int> indices = {2, 0, 1, 1, 2, 0, 0, -1, 1, 5, 0, 1};
     CanvasTexturePool pool;
     clearRing(pool, 90, 60);
-    for (const bool tinted : {false, true}) {
+    for (const double black : {-1.0, 0.0, 0.001, 0.3, 1.0}) { // below 0: not tinted
+        const bool tinted = black >= 0;
         const RenderCanvasResult result = renderCanvasGPU(
             variants, indices, {{4, 200}, {1, -30}, {4, 400}, {99, 10}, {9, 10}}, 24, scales, hues,
-            tinted, 90, 60, 2.2, 0.85, 0.3, StorageMode::shared, pool);
+            tinted, 90, 60, 2.2, 0.85, black, StorageMode::shared, pool);
         EXPECT_EQ(result.gpuGeneratedCount, kernels ? 6 : 0);
         EXPECT_EQ(result.cpuFallbackCount, kernels ? 0 : 6);
         auto expected = cpuCanvas(variants, indices, {{4, {2, 140}}, {1, {0, -30}}}, 24, 90, 60,
-                                  2.2, scales, tinted ? hues : std::vector<double>(), 0.3);
+                                  2.2, scales, tinted ? hues : std::vector<double>(), black);
         auto actual = readbackTexture(result.texture);
         ASSERT_TRUE(actual && expected);
-        EXPECT_LE(compareBytes(*actual, *expected).largest, kernels && tinted ? 1 : 0) << tinted;
+        EXPECT_LE(compareBytes(*actual, *expected).largest, kernels && tinted ? 1 : 0) << black;
     }
     const RenderCanvasResult none = renderCanvasGPU({}, {0, 0}, {{0, 5}}, 16, {}, {}, false, 32, 32,
                                                     0, 0.85, 0, StorageMode::shared, pool);

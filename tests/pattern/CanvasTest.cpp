@@ -67,22 +67,6 @@ TEST(ComposeCanvas, BottomLeftGridOverridesAndBounds) {
         EXPECT_EQ(composeCanvas(40, 30, P, patches, {0, 0, 0}, {})->size(), QSize(40, 30)) << P;
 }
 
-TEST(HueToTint, ValuesAndWrapping) {
-    const auto near = [](TintColor a, TintColor b) {
-        return std::abs(a.r - b.r) < 1e-12 && std::abs(a.g - b.g) < 1e-12 &&
-               std::abs(a.b - b.b) < 1e-12;
-    };
-    EXPECT_TRUE(near(hueToTint(0), {0.925, 0.075, 0.075}));
-    EXPECT_TRUE(near(hueToTint(1.0 / 3), {0.075, 0.925, 0.075}));
-    EXPECT_TRUE(near(hueToTint(1.0 / 12), {0.925, 0.5, 0.075})); // green on its ramp
-    EXPECT_TRUE(near(hueToTint(-0.25), hueToTint(0.75)));
-    EXPECT_TRUE(near(hueToTint(7.25), hueToTint(0.25))); // several turns still wrap
-    for (double hue = -5; hue < 5; hue += 0.01) {
-        const TintColor c = hueToTint(hue);
-        ASSERT_TRUE(std::min({c.r, c.g, c.b}) >= 0 && std::max({c.r, c.g, c.b}) <= 1) << hue;
-    }
-}
-
 TEST(TintPatch, BlackLevelThenHue) {
     RGBAImage patch = *makeRGBAImage(4, 1);
     const int greys[4] = {127, 100, 215, 255};
@@ -99,6 +83,9 @@ TEST(TintPatch, BlackLevelThenHue) {
     // hue 0.1 is (0.925, 0.585, 0.075).
     EXPECT_EQ(tintPatch(patch, 0.1, 0.5).pixel(1, 0), qRgb(46, 29, 4));    // 100 -> 50
     EXPECT_EQ(tintPatch(patch, 0.1, 0.5).pixel(2, 0), qRgb(180, 114, 15)); // 215 -> 195
+    // Hues wrap, over several turns too.
+    EXPECT_EQ(tintPatch(patch, -0.9, 0.5), tintPatch(patch, 0.1, 0.5));
+    EXPECT_EQ(tintPatch(patch, 7.1, 0.5), tintPatch(patch, 0.1, 0.5));
     // A transparent pixel shows the fill colours alone: g = 0.25 is 64.
     EXPECT_EQ(tintPatch(*makeRGBAImage(1, 1), 0, 0).pixel(0, 0), qRgb(236, 19, 19));
     EXPECT_EQ(tintPatch(*makeRGBAImage(1, 1), 0, 0.5).pixel(0, 0), qRgb(59, 5, 5));

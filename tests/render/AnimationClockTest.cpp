@@ -40,7 +40,7 @@ protected:
     bool headStartAtLowEnd = true;
 };
 
-TEST_F(ClockTest, StepIsClampedAndAnglesWrap) {
+TEST_F(ClockTest, StepIsClampedAndAnglesWrapAtAnySpeed) {
     model->setIsPhaseAnimationEnabled(true);
     model->setIsRotationAnimationEnabled(true);
     model->setRotationAnimationSpeed(30);
@@ -56,19 +56,15 @@ TEST_F(ClockTest, StepIsClampedAndAnglesWrap) {
     EXPECT_NEAR(orientation(0), -1, 1e-12);
     ticks(300);
     EXPECT_LT(state.phase, kTwoPi);
-    for (int i = 0; i < 3; ++i)
-        EXPECT_LT(std::abs(orientation(i)), 360);
-}
 
-TEST_F(ClockTest, RunawaySpeedsAndOffsetsStayWithinOneTurn) {
-    model->setIsPhaseAnimationEnabled(true);
-    model->setIsRotationAnimationEnabled(true);
+    // Runaway speeds: a non-finite step moves nothing, a huge one stays within a turn.
     model->setIsBreathingEnabled(true);
     model->setPhaseAnimationSpeed(INFINITY);
     model->setRotationAnimationSpeed(-1e308);
+    const double phase = state.phase;
     state.breathingPhase = NAN; // starts again from 0
     ticks(5);
-    EXPECT_EQ(state.phase, 0.0) << "a non-finite step moves nothing";
+    EXPECT_EQ(state.phase, phase);
     EXPECT_NEAR(state.breathingPhase, 0.5 * 1.2566370614359172, 1e-12);
     for (int i = 0; i < 3; ++i)
         EXPECT_LT(std::abs(orientation(i)), 360) << orientation(i);
