@@ -29,32 +29,31 @@ TEST(GpuProcess, NoOpenGLEndsTheProcessWithTheDeviceMessage) {
     EXPECT_TRUE(process.readAllStandardError().contains("OpenGL 4.3 core context not available\n"));
 }
 
+// Runs one of the helpers below in `program`, expects it to pass, gives back its output.
+QByteArray runHelper(const char* helper,
+                     const QString& program = QCoreApplication::applicationFilePath()) {
+    QProcess process;
+    process.start(program, {"--gtest_also_run_disabled_tests",
+                            QStringLiteral("--gtest_filter=ProcessHelper.DISABLED_") + helper});
+    const bool finished = process.waitForFinished(240000);
+    const QByteArray out = process.readAllStandardOutput();
+    EXPECT_TRUE(finished && process.exitCode() == 0 && out.contains("[  PASSED  ] 1 test."))
+        << out.toStdString();
+    return out;
+}
+
 TEST(GpuProcess, WithoutKernelsTheCpuRoutesPassTheKernelChecks) {
     QTemporaryDir dir;
     QDir(dir.path()).mkdir("shaders");
     for (const QString name : {"blitVertex.vert", "blitFragment.frag"})
         QFile::copy(gputest::builtShaderDirectory() + "/" + name, dir.path() + "/shaders/" + name);
     QFile::copy(QCoreApplication::applicationFilePath(), dir.path() + "/test_gpu");
-    QProcess process;
-    process.start(dir.path() + "/test_gpu",
-                  {"--gtest_also_run_disabled_tests",
-                   "--gtest_filter=ProcessHelper.DISABLED_RunsWithBlitOnly"});
-    ASSERT_TRUE(process.waitForFinished(240000));
-    const QByteArray out = process.readAllStandardOutput();
-    EXPECT_TRUE(process.exitCode() == 0 && out.contains("[  PASSED  ] 1 test."))
-        << out.toStdString();
-    EXPECT_EQ(out.count("[GPU]"), 0) << "a library without kernels is no error";
+    EXPECT_EQ(runHelper("RunsWithBlitOnly", dir.path() + "/test_gpu").count("[GPU]"), 0)
+        << "a library without kernels is no error";
 }
 
 TEST(GpuProcess, ThreadsThatUsedTheGpuEndWithoutAWord) {
-    QProcess process;
-    process.start(QCoreApplication::applicationFilePath(),
-                  {"--gtest_also_run_disabled_tests",
-                   "--gtest_filter=ProcessHelper.DISABLED_ThreadsEndSilently"});
-    ASSERT_TRUE(process.waitForFinished(60000));
-    const QByteArray out = process.readAllStandardOutput();
-    EXPECT_TRUE(process.exitCode() == 0 && out.contains("[  PASSED  ] 1 test."))
-        << out.toStdString();
+    runHelper("ThreadsEndSilently");
 }
 
 // --- helpers, run only in a process of their own ---

@@ -1,0 +1,88 @@
+// The generators on the GPU against their CPU definitions.
+#include "GpuGeneration.h"
+#include "CanvasTexturePool.h"
+#include "GpuAutostereogram.h"
+#include "GpuTestSupport.h"
+#include "PatchFilter.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using gputest::compareBytes;
+
+TEST(CanvasTexturePool, AlternatesAndRebuildsOnANewKeyOrAfterAFailure) {
+    CanvasTexturePool pool;
+    GpuTextureRef a = pool.nextTexture(640, 480, StorageMode::gpuPrivate);
+    GpuTextureRef b = pool.nextTexture(640, 480, StorageMode::gpuPrivate);
+    ASSERT_TRUE(a && b && a != b);
+    EXPECT_EQ(pool.nextTexture(640, 480, StorageMode::gpuPrivate), a);
+
+    GpuTextureRef shared = pool.nextTexture(640, 480, StorageMode::shared);
+    ASSERT_TRUE(shared && shared != a && shared != b);
+    EXPECT_EQ(shared->storageMode(), StorageMode::shared);
+
+    EXPECT_FALSE(pool.nextTexture(kMaxImageSide + 1, 64, StorageMode::shared));
+    GpuTextureRef again = pool.nextTexture(640, 480, StorageMode::shared);
+    EXPECT_TRUE(again && again != shared) << "the failed request threw the ring away";
+}
+
+TEST(RenderCanvas, MatchesComposeCanvasOfTheCpuPatches) {
+    gputest::expectCanvasesMatchCpuPatches(true);
+}
+
+TEST(GpuPatch, KernelEqualsTheCpuPatchAndTheFilterIsWithinOneOverAParameterGrid) {
+    // The kernel computes in double precision: every byte is the CPU's. The
+    // filter computes in float: only values within float error of a whole byte
+    // may differ; rounding anywhere would put about half the bytes one off.
+    const std::pair<int, int> sizes[] = {{15, 15}, {16, 16}, {33, 33},
+                                         {64, 64}, {40, 24}, {20, 41}};
+    // A phase far from zero must be reduced before it becomes a float.
+    const double orientations[] = {0, 90, 37.3}, phases[] = {0, 1.3, -1e6}, contrasts[] = {1, 0.45},
+                 sigmas[] = {0, 0.2, 0.5}, radiusScales[] = {0.5, 0.96, 1.3};
+    gputest::ByteDifference all;
+    for (int i = 0; i < 6 * 3 * 3 * 2 * 3 * 3; ++i) { // every combination
+        const auto [W, H] = sizes[i % 6];
+        const double o = orientations[i / 6 % 3], p = phases[i / 18 % 3], f = 2 + i / 18 % 3,
+                     c = contrasts[i / 54 % 2], s = sigmas[i / 108 % 3], r = radiusScales[i / 324];
+        auto gpu = generatePatchGPU(W, H, f, o, p, s, c, r);
+        auto cpu = synthesizePatchCPU(W, H, f, o, p, s, c, r);
+        ASSERT_TRUE(gpu && cpu);
+        ASSERT_EQ(compareBytes(*gpu, *cpu).largest, 0) << "case " << i << ", " << W << "x" << H;
+        if (r == 0.96) { // the image filter's fixed radius
+            auto filtered = generatePatchFilter(W, H, f, o, p, s, c);
+            ASSERT_TRUE(filtered);
+            const gputest::ByteDifference d = compareBytes(*filtered, *cpu);
+            ASSERT_LE(d.largest, 1) << "filter, case " << i;
+            all.count += d.count;
+            all.total += d.total;
+        }
+    }
+    EXPECT_LT(all.count * 100, all.total) << all.count << " of " << all.total << " differ";
+    EXPECT_EQ(generatePatchFilter(0, -3, 1, 0, 0, 0.3, 1)->size(), QSize(1, 1));
+}
+
+TEST(GpuAutostereogram, KernelEqualsExpandRowCentredByteForByte) {
+    gputest::expectCentredAutostereograms(true);
+}
+
+TEST(GpuAutostereogram, CentredConeRowMatchesAHandComputedExample) {
+    // Strip A B C D in row 2 of a 10 x 3 output, one 4 x 4 cell: offset 3, and
+    // in cell row 2 the cone shifts are 0 1 3 1.
+    RGBAImage strip = *makeRGBAImage(4, 3);
+    for (int x = 0; x < 4; ++x)
+        strip.setPixelColor(x, 2, QColor(10 * (x + 1), 0, 0, 255));
+    SIRDSShiftCache cache;
+    const GpuTextureRef texture = uploadImageToTexture(strip);
+    const GpuTextureRef first = makeAutostereogramGPU(texture, 10, 3, 1, cache);
+    auto out = readbackTexture(first);
+    ASSERT_TRUE(out);
+    const int expected[] = {20, 20, 10, 10, 20, 30, 40, 20, 20, 40}; // B B A A B C D B B D
+    for (int x = 0; x < 10; ++x)
+        EXPECT_EQ(out->pixelColor(x, 2).red(), expected[x]) << "x " << x;
+    // Consecutive frames take the output ring's two textures in turn.
+    EXPECT_NE(makeAutostereogramGPU(texture, 10, 3, 1, cache), first);
+    EXPECT_EQ(makeAutostereogramGPU(texture, 10, 3, 1, cache), first);
+}
+
+} // namespace
