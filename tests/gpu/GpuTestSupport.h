@@ -82,8 +82,8 @@ inline void expectCanvasesMatchCpuPatches(bool kernels) {
     const std::vector<TileParams> variants = {
         {0, 3, 0.3, 1}, {45, 2, 0.5, 0.8}, {100, 4, 0.2, 0.6}};
     // 1.3 x 0.96 takes the envelope past the tile: clamped like the CPU's. Hue
-    // 1.25 wraps.
-    const std::vector<double> scales = {1.0, 1.3, 0.9}, hues = {0.1, 0.55, 1.25};
+    // 2.25 wraps over two turns.
+    const std::vector<double> scales = {1.0, 1.3, 0.9}, hues = {0.1, 0.55, 2.25};
     const std::vector<int> indices = {2, 0, 1, 1, 2, 0, 0, -1, 1, 5, 0, 1};
     CanvasTexturePool pool;
     clearRing(pool, 90, 60);
