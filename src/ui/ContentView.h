@@ -78,7 +78,6 @@ public:
     // The widget that holds the presenter's window in this view.
     QWidget* presenterHost() const { return m_presenterHost; }
     StatusBarView* statusBar() const { return m_statusBar; }
-    ModeToastView* toast() const { return m_toast; }
     // Where the toast is placed now, in this view's coordinates.
     QRect toastGeometry() const;
 

@@ -10,6 +10,8 @@
 #include <QRect>
 #include <QThread>
 
+#include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <functional>
@@ -26,7 +28,8 @@ inline QProcessEnvironment displayEnvironment() {
     return env;
 }
 
-inline QString run(const QString& program, const QStringList& args, int timeoutMs = 5000) {
+// What the program wrote to standard output; nothing if it did not end in time.
+inline QByteArray runRaw(const QString& program, const QStringList& args, int timeoutMs) {
     QProcess p;
     p.setProcessEnvironment(displayEnvironment());
     p.start(program, args);
@@ -35,7 +38,11 @@ inline QString run(const QString& program, const QStringList& args, int timeoutM
         p.waitForFinished();
         return {};
     }
-    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+    return p.readAllStandardOutput();
+}
+
+inline QString run(const QString& program, const QStringList& args, int timeoutMs = 5000) {
+    return QString::fromLocal8Bit(runRaw(program, args, timeoutMs)).trimmed();
 }
 
 inline bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
@@ -107,13 +114,9 @@ inline QStringList appWindows() {
     return out.isEmpty() ? QStringList() : out.split('\n');
 }
 
-inline QString windowName(const QString& window) {
-    return run(QStringLiteral("xdotool"), {"getwindowname", window});
-}
-
 inline QString findWindow(const QString& title) {
     for (const QString& w : appWindows()) {
-        if (windowName(w) == title) {
+        if (run(QStringLiteral("xdotool"), {"getwindowname", w}) == title) {
             return w;
         }
     }
@@ -132,16 +135,24 @@ inline QRect windowGeometry(const QString& window) {
 }
 
 inline QImage screenshot(const QString& window) {
-    QProcess p;
-    p.setProcessEnvironment(displayEnvironment());
-    p.start(QStringLiteral("import"), {"-window", window, "png:-"});
-    if (!p.waitForFinished(10000)) {
-        p.kill();
-        p.waitForFinished();
+    return QImage::fromData(runRaw(QStringLiteral("import"), {"-window", window, "png:-"}, 10000),
+                            "PNG");
+}
+
+// Spread of the grey levels over the middle half of a picture: a field, not a
+// uniform fill.
+inline double greySpread(const QImage& image) {
+    double sum = 0, sumSq = 0;
+    int n = 0;
+    for (int y = image.height() / 4; y < image.height() * 3 / 4; y += 2) {
+        for (int x = image.width() / 4; x < image.width() * 3 / 4; x += 2) {
+            const double g = qGray(image.pixel(x, y));
+            sum += g;
+            sumSq += g * g;
+            ++n;
+        }
     }
-    QImage image;
-    image.loadFromData(p.readAllStandardOutput(), "PNG");
-    return image;
+    return n == 0 ? 0.0 : std::sqrt(std::max(0.0, sumSq / n - (sum / n) * (sum / n)));
 }
 
 class Application {

@@ -83,6 +83,16 @@ TEST(ControlPanelView, EveryControlAssignsItsSetting) {
     const QUuid nonce = p.model.randomizeNonce();
     p.click(p.find<QPushButton>("randomizeButton"));
     EXPECT_NE(p.model.randomizeNonce(), nonce);
+
+    // The colour picker maps onto two flags.
+    p.model.setIsIlluminantMode(true);
+    auto* picker = p.find<QComboBox>("colorModePicker");
+    EXPECT_EQ(picker->currentText(), QStringLiteral("全体色"));
+    QTest::keyClick(picker, Qt::Key_Down); // 個別色
+    EXPECT_TRUE(p.model.isColorMode());
+    EXPECT_FALSE(p.model.isIlluminantMode());
+    QTest::keyClick(picker, Qt::Key_Home); // モノクロ
+    EXPECT_FALSE(p.model.isColorMode() || p.model.isIlluminantMode());
 }
 
 TEST(ControlPanelView, ResetReturnsEveryControlToDefaults) {
@@ -102,19 +112,6 @@ TEST(ControlPanelView, ResetReturnsEveryControlToDefaults) {
     EXPECT_FALSE(p.find<QCheckBox>("phaseSwitch")->isChecked());
     EXPECT_EQ(p.shownSegment("animationSpeedPicker"), 1);
     EXPECT_EQ(p.shownSegment("renderScalePicker"), 2);
-}
-
-TEST(ControlPanelView, ColorPickerMapsTheTwoFlags) {
-    Panel p;
-    p.model.setIsColorMode(true);
-    p.model.setIsIlluminantMode(true);
-    auto* picker = p.find<QComboBox>("colorModePicker");
-    EXPECT_EQ(picker->currentText(), QStringLiteral("全体色"));
-    QTest::keyClick(picker, Qt::Key_Down); // 個別色
-    EXPECT_TRUE(p.model.isColorMode());
-    EXPECT_FALSE(p.model.isIlluminantMode());
-    QTest::keyClick(picker, Qt::Key_Home); // モノクロ
-    EXPECT_FALSE(p.model.isColorMode() || p.model.isIlluminantMode());
 }
 
 TEST(ControlPanelView, DepthPickerAndStripColumnsStepper) {
@@ -217,17 +214,6 @@ TEST(SettingRow, WideWhenItFitsNarrowOtherwise) {
     EXPECT_GT(row.heightForWidth(200), row.heightForWidth(400));
 }
 
-TEST(ControlPanelView, NarrowPanelStacksEveryRow) {
-    Panel p;
-    EXPECT_EQ(p.view.minimumSize(), QSize(260, 300));
-    p.view.resize(260, 500);
-    for (const SettingRow* row : p.view.findChildren<SettingRow*>()) {
-        if (row->isVisible()) {
-            EXPECT_FALSE(row->isWideLayout()) << row->caption().toStdString();
-        }
-    }
-}
-
 // A control without the focus leaves the wheel alone, so that Qt passes it on to
 // the scroll area (a real wheel is checked end to end).
 TEST(ControlPanelView, WheelChangesOnlyAFocusedControl) {
@@ -263,8 +249,13 @@ TEST(ControlPanelView, WheelChangesOnlyAFocusedControl) {
     EXPECT_TRUE(p.model.isIlluminantMode());
 }
 
-TEST(ControlPanelView, EveryRowSaysWhatItChanges) {
+TEST(ControlPanelView, EveryRowSaysWhatItChangesAndStacksInANarrowPanel) {
     Panel p;
-    for (const SettingRow* row : p.view.findChildren<SettingRow*>())
+    p.view.resize(260, 500); // the panel window's least width
+    for (const SettingRow* row : p.view.findChildren<SettingRow*>()) {
         EXPECT_FALSE(row->toolTip().isEmpty()) << row->caption().toStdString();
+        if (row->isVisible()) {
+            EXPECT_FALSE(row->isWideLayout()) << row->caption().toStdString();
+        }
+    }
 }
