@@ -329,9 +329,13 @@ void FieldPresenter::drawOverlays(int W, int H) {
     }
 }
 
+QSize FieldPresenter::drawableSize() const {
+    return {std::max(1, int(std::lround(width() * devicePixelRatio()))),
+            std::max(1, int(std::lround(height() * devicePixelRatio())))};
+}
+
 void FieldPresenter::paintGL() {
-    const int W = std::max(1, int(std::lround(width() * devicePixelRatio())));
-    const int H = std::max(1, int(std::lround(height() * devicePixelRatio())));
+    const auto [W, H] = drawableSize();
     if (!m_gl) {
         // No 4.3 functions: at least no garbage on screen.
         context()->functions()->glClearColor(0, 0, 0, 1);
@@ -358,8 +362,7 @@ QImage FieldPresenter::grabFrame() {
     if (!m_gl || !isValid())
         return {};
     makeCurrent();
-    const int W = std::max(1, int(std::lround(width() * devicePixelRatio())));
-    const int H = std::max(1, int(std::lround(height() * devicePixelRatio())));
+    const auto [W, H] = drawableSize();
     QOpenGLFramebufferObject target(W, H);
     if (!target.bind())
         return {};

@@ -116,6 +116,8 @@ private:
         qint64 uploadedKey = 0; // cacheKey of the image in texture
     };
 
+    // The window's size in pixels, never empty.
+    QSize drawableSize() const;
     void drawQueued();
     void drawFrame(int W, int H);
     void drawOverlays(int W, int H);
