@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <numbers>
 
 namespace {
 
@@ -147,6 +148,11 @@ RenderOutcome renderCPU(const RenderSnapshot& snap, const CanvasGeometry& g,
 }
 
 } // namespace
+
+double stereoPhaseOffset(double stereoPhaseDisparity) {
+    const double disparity = std::fmod(stereoPhaseDisparity, 2.0);
+    return std::isfinite(disparity) ? disparity * std::numbers::pi : 0.0;
+}
 
 double passScale(double backingScale, double animationRenderScale) {
     const double renderScale =

@@ -37,6 +37,10 @@ struct RenderSnapshot {
     double stereoPhaseOffset = 0;              // (stereoPhaseDisparity mod 2) x pi, radians
 };
 
+// The right eye's phase shift for a disparity in units of pi: only the
+// remainder modulo 2 counts, and a non-finite disparity shifts nothing.
+double stereoPhaseOffset(double stereoPhaseDisparity);
+
 // The scale a pass works at: backing scale times the render scale clamped to
 // [0.4, 1] (a non-finite render scale counts as 1).
 double passScale(double backingScale, double animationRenderScale);

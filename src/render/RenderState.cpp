@@ -1,5 +1,6 @@
 #include "RenderState.h"
 
+#include "AnimationState.h"
 #include "Canvas.h"
 #include "GpuGeneration.h"
 
@@ -11,16 +12,11 @@
 #include <chrono>
 #include <cmath>
 #include <exception>
-#include <numbers>
 
 namespace {
 
-constexpr double kTwoPi = 6.283185307179586;
-constexpr double kBreathingRate = 1.2566370614359172; // radians per second: one cycle in 5 s
-constexpr double kIlluminantPeriod = 20.0;            // seconds per turn of the hue
-constexpr double kSpinSpeed = 300.0;                  // degrees per second
-constexpr double kSpinEnd = 540.0;                    // one and a half turns
-constexpr std::size_t kMaxSpins = 3;
+using namespace animation;
+
 constexpr double kMaxStep = 0.1;
 constexpr double kMinStep = 0.001;
 
@@ -195,9 +191,7 @@ RenderSnapshot RenderState::takeSnapshot(bool force) const {
     s.hues = tiles.animationTileHues;
     s.isColorMode = m_model.isColorMode();
     s.colorModeBlackLevel = m_model.colorModeBlackLevel();
-    // The disparity is in units of pi: only its remainder modulo 2 shifts the phase.
-    const double disparity = std::fmod(m_model.stereoPhaseDisparity(), 2.0);
-    s.stereoPhaseOffset = std::isfinite(disparity) ? disparity * std::numbers::pi : 0.0;
+    s.stereoPhaseOffset = stereoPhaseOffset(m_model.stereoPhaseDisparity());
     return s;
 }
 
@@ -343,7 +337,7 @@ void RenderState::animationTick(double dt) {
     bool changed = false;
 
     if (m_model.isIlluminantMode()) {
-        illuminantHue = advanceModulo(illuminantHue, d / kIlluminantPeriod, 1.0);
+        illuminantHue = advanceModulo(illuminantHue, d / double(kIlluminantPeriod), 1.0);
         changed = true;
         emit illuminantHueChanged();
     }

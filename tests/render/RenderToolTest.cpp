@@ -15,7 +15,8 @@ namespace {
 class RenderToolTest : public ::testing::Test {
 protected:
     // Runs the built renderer; returns its exit code, keeps its standard error.
-    int runTool(QStringList arguments, rlim_t fileSizeLimit = RLIM_INFINITY) {
+    int runTool(QStringList arguments, rlim_t fileSizeLimit = RLIM_INFINITY,
+                bool withDisplay = true) {
         QProcess process;
         process.setChildProcessModifier([fileSizeLimit] {
             const rlimit limit{fileSizeLimit, fileSizeLimit};
@@ -23,17 +24,22 @@ protected:
         });
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
+        if (!withDisplay)
+            for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+                env.remove(QString::fromLatin1(name));
         process.setProcessEnvironment(env);
         process.start(QCoreApplication::applicationDirPath() + "/lumenweave-render", arguments);
         if (!process.waitForFinished(120000))
             return -1;
         errorText = QString::fromUtf8(process.readAllStandardError());
+        outputText = QString::fromUtf8(process.readAllStandardOutput());
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
     QString output(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
 
     QTemporaryDir dir;
     QString errorText;
+    QString outputText;
 };
 
 TEST_F(RenderToolTest, WritesTheFieldOfEachGenerator) {
@@ -67,39 +73,17 @@ TEST_F(RenderToolTest, WritesTheFieldOfEachGenerator) {
     EXPECT_LE(maxChannelDifference(written[0], written[1]), 1);
 }
 
-TEST_F(RenderToolTest, BadOptionsFailWithOneLine) {
-    const QList<QStringList> bad = {{"--size", "800by600"},
-                                    {"--no-such-option"},
-                                    {"--scale", "nan"},
-                                    {"--scale", " 2"},
-                                    {"--phase", "1e999"},
-                                    {"--generator", "metal"},
-                                    {"--generator", "coreImage"},
-                                    {"--columns", "2.5"},
-                                    {"--columns", "7"},
-                                    {"--render-scale", "1000"},
-                                    {"--render-scale", "0.1"},
-                                    {"--seed", "+5"},
-                                    {"--seed", " 5"},
-                                    {"--seed", "-1"},
-                                    {"--seed", "0x"},
-                                    {"--seed", "18446744073709551616"},
-                                    {"--seed", "0x1ffffffffffffffff"}};
-    for (QStringList arguments : bad) {
-        arguments << output("x.png");
-        SCOPED_TRACE(arguments.join(' ').toStdString());
-        EXPECT_NE(runTool(arguments), 0);
+TEST_F(RenderToolTest, HelpAndBadOptionsNeedNoDisplay) {
+    EXPECT_EQ(runTool({"--help"}, RLIM_INFINITY, false), 0);
+    EXPECT_TRUE(outputText.contains("使い方: lumenweave-render")) << outputText.toStdString();
+    // Each option's checks are the parser's (FramesByTime); here the tool says so.
+    for (const QStringList& arguments :
+         {QStringList{"--no-such-option", output("x.png")}, QStringList{}}) {
+        EXPECT_EQ(runTool(arguments, RLIM_INFINITY, false), 1);
         EXPECT_EQ(errorText.count('\n'), 1) << errorText.toStdString();
         EXPECT_TRUE(errorText.startsWith("lumenweave-render: "));
     }
-    EXPECT_NE(runTool({}), 0);
     EXPECT_FALSE(QFile::exists(output("x.png")));
-
-    // The ends of the seed's range are well formed.
-    for (const char* seed : {"18446744073709551615", "0xFFFFFFFFFFFFFFFF", "0"})
-        EXPECT_EQ(runTool({"--seed", seed, "--size", "8x8", "--generator", "cpu", output("x.png")}),
-                  0)
-            << seed << errorText.toStdString();
 }
 
 TEST_F(RenderToolTest, AFailedWriteLeavesTheOldFileWhole) {

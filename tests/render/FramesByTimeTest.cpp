@@ -1,0 +1,196 @@
+#include "AnimationState.h"
+#include "RenderOptions.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace {
+
+TileSet tilesOf(std::uint64_t seed) {
+    TileSet tiles;
+    TileSetInputs in;
+    in.patternSeed = seed;
+    in.viewWidth = 800;
+    in.viewHeight = 600;
+    prepareAnimationTiles(tiles, in);
+    return tiles;
+}
+
+Rational exact(double v) {
+    return *Rational::fromDouble(v);
+}
+
+void expectSameState(const AnimationState& a, const AnimationState& b) {
+    // Bit for bit: the same doubles make the same bytes.
+    EXPECT_EQ(a.phase, b.phase);
+    EXPECT_EQ(a.breathingPhase, b.breathingPhase);
+    EXPECT_EQ(a.illuminantHue, b.illuminantHue);
+    EXPECT_EQ(a.orientations, b.orientations);
+    EXPECT_EQ(a.spins, b.spins);
+}
+
+TEST(FramesByTime, LoopsCloseExactlyAndMoveInBetween) {
+    const TileSet tiles = tilesOf(5);
+    const auto& directions = tiles.animationTileRotationDirections;
+    ASSERT_NE(std::count(directions.begin(), directions.end(), -1.0), 0) << "a set turns backwards";
+
+    AnimationSettings rotation;
+    rotation.rotation = true; // 30 degrees a second: 12 s
+    AnimationSettings phase;
+    phase.phaseDrift = true;
+    phase.phaseSpeed = 0.3; // 10/3 s, 100 frames at 30 fps
+    AnimationSettings allButSpins = rotation;
+    allButSpins.rotationSpeed = 10; // 36 s
+    allButSpins.phaseDrift = true;
+    allButSpins.phaseSpeed = 0.3;
+    allButSpins.breathing = true;  // 5 s
+    allButSpins.illuminant = true; // 20 s
+    AnimationSettings withSpins = rotation;
+    withSpins.spins = true;
+    withSpins.spinInterval = 0.7;
+    const struct {
+        AnimationSettings settings;
+        Rational fps;
+        Rational loop;
+    } cases[] = {{rotation, 30, 12},
+                 {phase, 30, *Rational::make(10, 3)},
+                 {phase, 25, 10},
+                 {allButSpins, 30, 180},
+                 {withSpins, 30, 12}};
+    for (const auto& c : cases) {
+        const auto loop = loopDuration(c.settings, c.fps, Rational(600));
+        ASSERT_TRUE(loop);
+        EXPECT_EQ(*loop, c.loop) << loop->toDouble();
+        // Exact from t alone; the loop itself only matters to the spins.
+        const auto at = [&](const Rational& t) {
+            return animationStateAt(c.settings, tiles, 5, t, 1.1, 0.4,
+                                    c.settings.spins ? loop : std::nullopt);
+        };
+        const AnimationState start = at(0);
+        expectSameState(at(*loop), start);
+        expectSameState(at(*Rational::multiply(*loop, 3)), start);
+        const AnimationState middle = at(*Rational::divide(*loop, 2));
+        EXPECT_TRUE(middle.phase != start.phase || middle.orientations != start.orientations);
+        if (c.settings.spins) {
+            // Spins run inside the loop and have all ended by its end.
+            bool spun = false;
+            for (int k = 0; k < 360; ++k)
+                spun = spun || !at(*Rational::make(k, 30)).spins.empty();
+            EXPECT_TRUE(spun);
+            EXPECT_TRUE(at(*Rational::make(359, 30)).spins.empty());
+        }
+    }
+    // Known values: a quarter turn of phase; a backwards set (at most 165 degrees to
+    // start) half a turn on is in [0, 360), as the frame at t = 0 is.
+    const AnimationState quarter = animationStateAt(phase, tiles, 5, Rational(0), 0, 0);
+    EXPECT_EQ(animationStateAt(phase, tiles, 5, *Rational::make(5, 6), 0, 0).phase,
+              6.283185307179586 * 0.25);
+    EXPECT_EQ(quarter.phase, 0);
+    const std::size_t back =
+        std::find(directions.begin(), directions.end(), -1.0) - directions.begin();
+    const double base = tiles.animationTileParams[back].orientation;
+    EXPECT_EQ(animationStateAt(rotation, tiles, 5, Rational(6)).orientations[back], base + 180);
+
+    // Nothing periodic runs, or it comes round only after ten minutes.
+    AnimationSettings spinsOnly;
+    spinsOnly.spins = true;
+    AnimationSettings slow = rotation;
+    slow.rotationSpeed = 0.1;
+    EXPECT_FALSE(loopDuration(spinsOnly, 30, 600));
+    EXPECT_FALSE(loopDuration(slow, 30, 600));
+}
+
+TEST(FramesByTime, SpinsFollowTheClocksRulesFromTheSeed) {
+    const TileSet tiles = tilesOf(9);
+    AnimationSettings s;
+    s.spins = true;
+    const auto spinsAt = [&](double t, std::uint64_t seed = 9) {
+        return animationStateAt(s, tiles, seed, exact(t)).spins;
+    };
+    // The first decision comes when the accumulator reaches the interval.
+    EXPECT_TRUE(spinsAt(1.99).empty());
+    const auto first = spinsAt(2.0);
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_EQ(first[0].rotDeg, 0);
+    const auto later = spinsAt(2.9);
+    ASSERT_EQ(later.size(), 1u);
+    EXPECT_EQ(later[0].tileIdx, first[0].tileIdx);
+    EXPECT_NEAR(later[0].rotDeg, 270, 1e-9);
+    EXPECT_TRUE(spinsAt(3.8).empty()) << "a spin ends at 540 degrees";
+
+    // Short intervals: never more than three, never one cell twice; seeds differ.
+    s.spinInterval = 0.2;
+    std::set<int> cells, otherCells;
+    for (int k = 0; k < 400; ++k) {
+        const auto spins = spinsAt(k * 0.05);
+        EXPECT_LE(spins.size(), 3u);
+        std::set<int> running;
+        for (const TileSpin& spin : spins) {
+            EXPECT_TRUE(running.insert(spin.tileIdx).second);
+            EXPECT_GE(spin.rotDeg, 0);
+            EXPECT_LT(spin.rotDeg, 540);
+            cells.insert(spin.tileIdx);
+        }
+        for (const TileSpin& spin : spinsAt(k * 0.05, 10))
+            otherCells.insert(spin.tileIdx);
+    }
+    EXPECT_GT(cells.size(), 5u);
+    EXPECT_NE(cells, otherCells);
+}
+
+TEST(FramesByTime, OptionsRefuseWhatCannotBeMadeWithOneLine) {
+    const QList<QStringList> bad = {{"--size", "800by600"},
+                                    {"--no-such-option"},
+                                    {"--scale", "nan"},
+                                    {"--scale", " 2"},
+                                    {"--phase", "1e999"},
+                                    {"--generator", "metal"},
+                                    {"--columns", "2.5"},
+                                    {"--columns", "7"},
+                                    {"--render-scale", "0.1"},
+                                    {"--seed", "+5"},
+                                    {"--seed", "-1"},
+                                    {"--seed", "0x1ffffffffffffffff"},
+                                    {"--speed", "fastest"},
+                                    {"--stereo", "--autostereogram"},
+                                    {"--time", "-1"},
+                                    {"--rotation=1"},
+                                    {"--seed"}};
+    for (QStringList arguments : bad) {
+        arguments.prepend("out.png");
+        const ParsedRenderOptions p = parseRenderOptions(arguments);
+        EXPECT_FALSE(p.error.isEmpty()) << arguments.join(' ').toStdString();
+        EXPECT_FALSE(p.error.contains('\n'));
+    }
+    const QList<QStringList> badVideo = {
+        {"--duration", "2", "out.avi"},
+        {"--fps", "0", "--duration", "1", "out.mkv"},
+        {"--fps", "1000", "--duration", "1", "out.mkv"},
+        {"--duration", "0", "out.mkv"},
+        {"--duration", "-1", "out.mkv"},
+        {"--duration", "1.01", "out.mkv"},
+        {"out.mkv"},
+        {"--frames", "out.png"},
+        {"--duration", "1", "out.png"},
+        {"--loop", "out.mkv"},
+        {"--loop", "--rotation", "--rotation-speed", "0.1", "out.mkv"},
+        {"--loop", "--rotation", "--duration", "1", "out.mkv"}};
+    for (const QStringList& arguments : badVideo)
+        EXPECT_FALSE(parseRenderOptions(arguments).error.isEmpty())
+            << arguments.join(' ').toStdString();
+
+    // The ends of the ranges, the speed words and a loop's chosen length.
+    const ParsedRenderOptions ok =
+        parseRenderOptions({"--seed=0xFFFFFFFFFFFFFFFF", "--speed", "遅い", "--phase-drift",
+                            "--loop", "--fps", "29.97", "out.webm"});
+    ASSERT_TRUE(ok.error.isEmpty()) << ok.error.toStdString();
+    EXPECT_EQ(ok.options.request.seed, 0xFFFFFFFFFFFFFFFFull);
+    EXPECT_EQ(ok.options.request.animation.phaseSpeed, 0.5);
+    EXPECT_EQ(ok.options.kind, RenderOptions::Output::video);
+    EXPECT_EQ(ok.options.duration, Rational(100)) << "2 s holds no whole number of frames";
+    EXPECT_EQ(ok.options.frameCount(), 2997);
+    EXPECT_TRUE(parseRenderOptions({"--help"}).options.help);
+}
+
+} // namespace
