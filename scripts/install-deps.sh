@@ -14,6 +14,7 @@ packages=(
   fonts-noto-cjk qt6-translations-l10n
   xvfb xauth xdotool imagemagick openbox
   weston qt6-wayland
+  libqt6svg6
   clang-format
 )
 

@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QIcon>
 #include <QKeySequence>
 #include <QLibraryInfo>
 #include <QMainWindow>
@@ -110,7 +111,12 @@ bool LumenweaveApp::installQtTranslations(QCoreApplication& application) {
 }
 
 void LumenweaveApp::buildMainWindow() {
+    // Every window (and the about box) shows the packaged icon.
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/lumenweave.svg")));
     m_mainWindow = new QMainWindow;
+    // Set on the window itself: Wayland's client-side title bar draws the
+    // window's own title, not the application name the compositor is sent.
+    m_mainWindow->setWindowTitle(QStringLiteral("Lumenweave"));
     m_mainWindow->setAttribute(Qt::WA_DeleteOnClose, false);
     m_contentView = new ContentView(*m_appModel);
     m_mainWindow->setCentralWidget(m_contentView);

@@ -4,6 +4,7 @@
 #include "GpuDevice.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QOpenGLContext>
 #include <QOpenGLFramebufferObject>
 #include <QOpenGLFunctions>
@@ -96,6 +97,17 @@ FieldPresenter::FieldPresenter()
     QSurfaceFormat format = QSurfaceFormat::defaultFormat();
     format.setVersion(4, 3);
     format.setProfile(QSurfaceFormat::CoreProfile);
+    // Under Wayland this window is a sub-surface of the main window. Qt 6.4
+    // exposes a sub-surface only when its geometry is set after its parent's
+    // first configure, or when a frame callback comes back after one timed out
+    // (100 ms): one mapped before the parent's configure is never exposed, and
+    // one whose frame callback the compositor holds back (weston repaints an
+    // output only when something on it changed) counts as hidden until the
+    // pointer passes. So here the presenter draws whenever it is visible, paced
+    // by the display link alone, and its swap does not wait for a frame callback.
+    m_pacesItself = QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+    if (m_pacesItself)
+        format.setSwapInterval(0);
     setFormat(format);
     // The keyboard stays with the widgets around it (the key catcher, menus).
     setFlag(Qt::WindowDoesNotAcceptFocus);
@@ -183,10 +195,22 @@ void FieldPresenter::drawQueued() {
     // Painted now rather than on the platform's next update tick, which would
     // only add its delay to every frame; a window that is not exposed paints
     // all of itself once it is.
-    if (isExposed()) {
+    if (isDrawable()) {
         QPaintEvent paint(QRect(QPoint(), size()));
         QCoreApplication::sendEvent(this, &paint);
     }
+}
+
+bool FieldPresenter::isDrawable() const {
+    return isExposed() || (m_pacesItself && handle() && isVisible());
+}
+
+bool FieldPresenter::event(QEvent* event) {
+    const bool handled = QOpenGLWindow::event(event);
+    // No expose event may follow a show or a resize here.
+    if (m_pacesItself && (event->type() == QEvent::Show || event->type() == QEvent::Resize))
+        setNeedsDisplay();
+    return handled;
 }
 
 void FieldPresenter::initializeGL() {

@@ -106,6 +106,7 @@ signals:
     void frameDrawn();
 
 protected:
+    bool event(QEvent* event) override;
     void initializeGL() override;
     void paintGL() override;
 
@@ -118,6 +119,7 @@ private:
 
     // The window's size in pixels, never empty.
     QSize drawableSize() const;
+    bool isDrawable() const;
     void drawQueued();
     void drawFrame(int W, int H);
     void drawOverlays(int W, int H);
@@ -130,6 +132,8 @@ private:
     QColor m_borderColor = Qt::transparent;
     bool m_displayPending = false;
     bool m_drawQueued = false;
+    // Drawn whenever visible rather than when the platform says exposed (Wayland).
+    bool m_pacesItself = false;
     int m_drawCount = 0;
     QOpenGLFunctions_4_3_Core* m_gl = nullptr;
     std::unique_ptr<QOpenGLVertexArrayObject> m_vao;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "BuildInfo.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -22,9 +24,6 @@ struct StatusTextInputs {
     bool isAutostereogramMode = false;
     qint64 sirdsStripColumns = 3;
 };
-
-// The build stamp shown in the detailed status.
-inline constexpr const char* kBuildStamp = "2026-07-27 15:33";
 
 // The frame rate (" 60fps") or, in detail, five lines summarising the settings.
 QString statusText(const StatusTextInputs& in);

@@ -228,6 +228,9 @@ TEST_F(LumenweaveAppTest, MenusDialogsAndQtTextsAreJapanese) {
 
     const QRegularExpression latin(QStringLiteral("[A-Za-z]"));
     LumenweaveApp app(memoryModel());
+    // Wayland's client-side title bar draws the window's own title and icon.
+    EXPECT_EQ(app.mainWindow()->windowTitle(), QStringLiteral("Lumenweave"));
+    EXPECT_FALSE(app.mainWindow()->windowIcon().pixmap(64, 64).isNull()) << "the packaged icon";
     for (QAction* menu : app.mainWindow()->menuBar()->actions()) {
         QStringList texts{menu->text()};
         for (QAction* item : menu->menu()->actions())

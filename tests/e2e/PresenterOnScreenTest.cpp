@@ -115,6 +115,12 @@ void expectFieldStatusBarAndToast(const Screen& screen) {
     EXPECT_LT(sum / std::max(1, toast.width() * toast.height()), 90) << "dark behind its text";
 }
 
+// Frames in a frame log so far.
+int loggedFrames(const QString& path) {
+    QFile log(path);
+    return log.open(QIODevice::ReadOnly) ? std::max(0, int(log.readAll().count('\n')) - 1) : 0;
+}
+
 void writeSettings(const QString& configHome, const QByteArray& general) {
     QDir(configHome).mkpath(QStringLiteral("Lumenweave"));
     QFile file(configHome + "/Lumenweave/Lumenweave.conf");
@@ -129,17 +135,19 @@ void writeSettings(const QString& configHome, const QByteArray& general) {
 class Compositor {
 public:
     static constexpr const char* kSocket = "lumenweave-test";
+    enum class Backend { x11, headless };
 
-    Compositor() {
+    explicit Compositor(Backend backend = Backend::x11) {
         QProcessEnvironment env = displayEnvironment();
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
         weston.setProcessEnvironment(env);
-        startOwned(weston, QStringLiteral("weston"),
-                   {"--backend=x11-backend.so", QStringLiteral("--socket=") + kSocket,
-                    "--width=1200", "--height=800", "--shell=kiosk-shell.so", "--no-config",
-                    "--debug"});
+        startOwned(
+            weston, QStringLiteral("weston"),
+            {backend == Backend::x11 ? "--backend=x11-backend.so" : "--backend=headless-backend.so",
+             QStringLiteral("--socket=") + kSocket, "--width=1200", "--height=800",
+             "--shell=kiosk-shell.so", "--no-config", "--debug"});
         up = waitFor([&] { return QFile::exists(runtime.filePath(kSocket)); }, 20000) &&
-             waitFor([&] { return !window().isEmpty(); }, 20000);
+             (backend == Backend::headless || waitFor([&] { return !window().isEmpty(); }, 20000));
     }
     ~Compositor() { stop(weston); }
 
@@ -241,8 +249,30 @@ TEST(PresenterOnScreen, FieldStatusBarAndToastUnderWayland) {
                                  "isRotationAnimationEnabled=true\nisRandomTileSpinEnabled=true\n"
                                  "animationMaxFPS=60\n");
 
-    Application app(config.path(), compositor.clientEnvironment());
-    ASSERT_TRUE(app.process.waitForStarted());
-    expectFieldStatusBarAndToast({compositor.window(), [&] { return compositor.screenshot(); }});
-    EXPECT_EQ(app.process.state(), QProcess::Running);
+    // The pointer rests outside the compositor's window, so that only the
+    // application's own frames make it repaint.
+    const QRect area = windowGeometry(compositor.window());
+    const QPoint rest(area.left() > 0 ? 0 : PrivateDisplay::kWidth - 1,
+                      area.top() > 0 ? 0 : PrivateDisplay::kHeight - 1);
+    ASSERT_FALSE(area.contains(rest));
+    run(QStringLiteral("xdotool"),
+        {"mousemove", QString::number(rest.x()), QString::number(rest.y())});
+    const QString log = config.path() + "/frames.csv";
+    {
+        Application app(config.path(), compositor.clientEnvironment(), {"--frame-log", log});
+        ASSERT_TRUE(app.process.waitForStarted());
+        EXPECT_TRUE(waitFor([&] { return loggedFrames(log) >= 60; }, 30000))
+            << "frames keep coming, " << loggedFrames(log) << " so far";
+        expectFieldStatusBarAndToast(
+            {compositor.window(), [&] { return compositor.screenshot(); }});
+        EXPECT_EQ(app.process.state(), QProcess::Running);
+    }
+
+    // No input device at all.
+    Compositor headless(Compositor::Backend::headless);
+    ASSERT_TRUE(headless.up) << "headless weston starts";
+    QFile::remove(log);
+    Application app(config.path(), headless.clientEnvironment(), {"--frame-log", log});
+    EXPECT_TRUE(waitFor([&] { return loggedFrames(log) >= 60; }, 30000))
+        << "frames keep coming without input, " << loggedFrames(log) << " so far";
 }

@@ -167,6 +167,20 @@ TEST(RealApplication, SafePanelInputFullScreenAndWindowsThatQuitAndComeBack) {
     }
 }
 
+TEST(RealApplication, HelpNeedsNoDisplay) {
+    QProcess app;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QString::fromLatin1(name));
+    app.setProcessEnvironment(env);
+    app.start(QCoreApplication::applicationDirPath() + "/lumenweave", {"--help"});
+    ASSERT_TRUE(app.waitForFinished(10000));
+    EXPECT_EQ(app.exitCode(), 0);
+    const QString help = QString::fromUtf8(app.readAllStandardOutput());
+    EXPECT_TRUE(help.startsWith(QStringLiteral("使い方: lumenweave"))) << help.toStdString();
+    EXPECT_TRUE(help.contains(QStringLiteral("--frame-log <ファイル>")));
+}
+
 TEST(RealApplication, RandomSpinsAloneStillDrawTheField) {
     PrivateDisplay display;
     ASSERT_FALSE(display.name.isEmpty()) << "Xvfb and openbox start";
