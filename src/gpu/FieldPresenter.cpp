@@ -197,7 +197,9 @@ void FieldPresenter::drawQueued() {
     // all of itself once it is.
     if (isDrawable()) {
         QPaintEvent paint(QRect(QPoint(), size()));
+        m_drawingOwnFrame = true;
         QCoreApplication::sendEvent(this, &paint);
+        m_drawingOwnFrame = false;
     }
 }
 
@@ -379,6 +381,7 @@ void FieldPresenter::paintGL() {
     m_fence = m_gl->glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
     m_presenterState.isDrawInFlight = true;
     ++m_drawCount;
+    m_ownDrawCount += m_drawingOwnFrame;
     emit frameDrawn();
 }
 

@@ -100,6 +100,9 @@ public:
     bool isDisplayPending() const { return m_displayPending; }
     // Frames drawn so far.
     int drawCount() const { return m_drawCount; }
+    // Of those, the frames drawn because its inputs changed, not because the
+    // platform asked (an expose).
+    int ownDrawCount() const { return m_ownDrawCount; }
 
 signals:
     // A frame was drawn (frameSwapped follows once it is on its way to the screen).
@@ -134,7 +137,9 @@ private:
     bool m_drawQueued = false;
     // Drawn whenever visible rather than when the platform says exposed (Wayland).
     bool m_pacesItself = false;
+    bool m_drawingOwnFrame = false;
     int m_drawCount = 0;
+    int m_ownDrawCount = 0;
     QOpenGLFunctions_4_3_Core* m_gl = nullptr;
     std::unique_ptr<QOpenGLVertexArrayObject> m_vao;
     std::unique_ptr<QOpenGLTextureBlitter> m_blitter;

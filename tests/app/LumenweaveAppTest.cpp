@@ -260,7 +260,9 @@ TEST_F(LumenweaveAppTest, WindowGeometryIsRememberedApartFromTheSettings) {
         app.showControlPanel();
         settle();
         app.controlPanelWindow()->setGeometry(900, 130, 300, 400);
-        QTest::qWait(50);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return app.controlPanelWindow()->geometry() == QRect(900, 130, 300, 400); },
+            5000));
         app.mainWindow()->close();
         settle();
     }
@@ -298,10 +300,10 @@ TEST_F(LumenweaveAppTest, WindowGeometryIsRememberedApartFromTheSettings) {
         EXPECT_TRUE(app.mainWindow()->isFullScreen());
         EXPECT_TRUE(app.fullScreenAction()->isChecked());
         app.setFullScreen(false);
-        QTest::qWait(50);
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return app.mainWindow()->size() == QSize(700, 500); }, 5000));
         const QRect screen = app.mainWindow()->screen()->availableGeometry();
         EXPECT_TRUE(screen.contains(app.mainWindow()->geometry()));
-        EXPECT_EQ(app.mainWindow()->size(), QSize(700, 500));
     }
 }
 

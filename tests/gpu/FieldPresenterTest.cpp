@@ -1,8 +1,8 @@
 #include "FieldPresenter.h"
 #include "GpuGeneration.h"
+#include "TestWaits.h"
 
 #include <QPainter>
-#include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -16,21 +16,9 @@ GpuTextureRef makeTexture(QColor top, QColor bottom, int w = 8, int h = 8) {
     return uploadImageToTexture(image);
 }
 
-// Counts the draws the platform asks a window for (an expose, which may come
-// late on a loaded machine).
-class PlatformPaints : public QObject {
-public:
-    int count = 0;
-    bool eventFilter(QObject* window, QEvent* event) override {
-        count += event->type() == QEvent::Expose && static_cast<QWindow*>(window)->isExposed();
-        return false;
-    }
-};
-
 class Presenter : public ::testing::Test {
 protected:
     void SetUp() override {
-        view.installEventFilter(&platformPaints);
         view.resize(64, 32);
         view.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
@@ -53,10 +41,13 @@ protected:
         }
     }
 
-    // The draws the presenter made of its own accord.
-    int ownDraws() const { return view.drawCount() - platformPaints.count; }
+    // The draws of the presenter's own accord (a late expose from the platform
+    // draws too), once every draw asked for so far has been made or kept pending.
+    int ownDraws() {
+        EXPECT_TRUE(finishTurn());
+        return view.ownDrawCount();
+    }
 
-    PlatformPaints platformPaints;
     FieldPresenter view;
     const QColor red{200, 40, 20}, blue{10, 60, 220};
     const GpuTextureRef redTexture = makeTexture(red, red), blueTexture = makeTexture(blue, blue);
@@ -130,15 +121,14 @@ TEST_F(Presenter, LayoutThenDisplayCorrectionThenTintThenOverlays) {
 TEST_F(Presenter, DrawsOncePerChangeAndPicksUpATextureArrivingMidFrame) {
     FieldPresenter::Description d;
     d.leftTexture = redTexture;
-    QSignalSpy drawn(&view, &FieldPresenter::frameDrawn);
     view.updateView(d);
-    ASSERT_TRUE(drawn.wait(5000));
-    QTRY_VERIFY_WITH_TIMEOUT(!view.presenterState().isDrawInFlight, 5000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.ownDrawCount() > 0; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view.presenterState().isDrawInFlight; }, 5000));
     const int draws = ownDraws();
     view.updateView(d);
     view.updateView(d);
-    QTest::qWait(100);
     EXPECT_EQ(ownDraws(), draws);
+    EXPECT_FALSE(view.isDisplayPending());
 
     // A new texture and a new overlay in the same turn make one draw.
     QImage patch(4, 4, QImage::Format_RGBA8888_Premultiplied);
@@ -146,9 +136,8 @@ TEST_F(Presenter, DrawsOncePerChangeAndPicksUpATextureArrivingMidFrame) {
     d.leftTexture = blueTexture;
     view.updateView(d);
     view.setOverlay(FieldPresenter::toastOverlay, {patch, {1, 1}, 1.0});
-    QTRY_VERIFY_WITH_TIMEOUT(ownDraws() == draws + 1, 5000);
-    QTest::qWait(100);
     EXPECT_EQ(ownDraws(), draws + 1);
+    EXPECT_FALSE(view.isDisplayPending());
 
     // The same texels in another texture are a change; the red texture then
     // arrives while that frame is still on the GPU.
@@ -156,8 +145,7 @@ TEST_F(Presenter, DrawsOncePerChangeAndPicksUpATextureArrivingMidFrame) {
     second.leftTexture = redTexture;
     bool handedOver = false;
     QObject::connect(&view, &FieldPresenter::frameDrawn, &view, [&] {
-        if (!std::exchange(handedOver, true)) {
-            EXPECT_EQ(ownDraws(), draws + 2);
+        if (view.ownDrawCount() == draws + 2 && !std::exchange(handedOver, true)) {
             EXPECT_TRUE(view.presenterState().isDrawInFlight);
             view.updateView(second);
             EXPECT_TRUE(view.isDisplayPending());
@@ -165,9 +153,10 @@ TEST_F(Presenter, DrawsOncePerChangeAndPicksUpATextureArrivingMidFrame) {
     });
     d.leftTexture = makeTexture(blue, blue);
     view.updateView(d);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return handedOver; }, 5000));
     // The pending draw may have been made already by the time this looks.
-    QTRY_VERIFY_WITH_TIMEOUT(handedOver, 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(ownDraws() >= draws + 3, 5000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.ownDrawCount() >= draws + 3; }, 5000));
+    EXPECT_EQ(ownDraws(), draws + 3);
     EXPECT_FALSE(view.isDisplayPending());
     EXPECT_EQ(view.presenterState().leftTexture, redTexture);
     expectFrame(second, {{{30, 16}, red}});

@@ -1,6 +1,7 @@
 #include "ContentView.h"
 #include "GpuGeneration.h"
 #include "PreferencesStore.h"
+#include "TestWaits.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -186,22 +187,25 @@ TEST_F(ContentViewReactions, AnimationDrivesTheLinkAndItsEndRendersTheStillPictu
 }
 
 TEST_F(ContentViewReactions, ResizeBurstAppliesOnceAfterTheLastChange) {
-    for (int i = 1; i <= 5; ++i) {
-        view.resize(400 + 10 * i, 300 + 5 * i);
-        QTest::qWait(20);
-    }
+    // The next size follows as soon as the canvas has seen the last one.
+    auto resizeTo = [&](int w, int h) {
+        view.resize(w, h);
+        return QTest::qWaitFor([&] { return state().lastProxy == QSizeF(w, h); }, 5000);
+    };
+    auto applied = [&] { return QTest::qWaitFor([&] { return !view.isResizePending(); }, 5000); };
+    for (int i = 1; i <= 5; ++i)
+        ASSERT_TRUE(resizeTo(400 + 10 * i, 300 + 5 * i));
     EXPECT_TRUE(view.isResizePending());
     EXPECT_EQ(settle(), none);
     EXPECT_EQ(state().viewSize, QSizeF(400, 300));
-    QTRY_VERIFY_WITH_TIMEOUT(!view.isResizePending(), 5000);
+    ASSERT_TRUE(applied());
     EXPECT_EQ(settle(), (QList<bool>{false}));
     EXPECT_EQ(state().viewSize, QSizeF(450, 325));
 
     // Away and back to the accepted size: nothing to render.
-    view.resize(300, 200);
-    QTest::qWait(20);
-    view.resize(450, 325);
-    QTRY_VERIFY_WITH_TIMEOUT(!view.isResizePending(), 5000);
+    ASSERT_TRUE(resizeTo(300, 200));
+    ASSERT_TRUE(resizeTo(450, 325));
+    ASSERT_TRUE(applied());
     EXPECT_EQ(settle(), none);
 }
 
@@ -271,24 +275,29 @@ TEST_F(ContentViewReactions, SpaceReachesTheKeyCatcherFromThePresenterAndItsHost
     EXPECT_TRUE(model.isAnimationPaused());
     QTest::keyClick(view.presenter(), Qt::Key_Space);
     EXPECT_FALSE(model.isAnimationPaused());
-    QTRY_COMPARE(view.modeChangeMessage(), QStringLiteral("アニメーション: 再開"));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return view.modeChangeMessage() == QStringLiteral("アニメーション: 再開"); }, 5000));
 }
 
 TEST_F(ContentViewReactions, TheIlluminantTintGoesOutWithTheFrameItsTickAskedFor) {
     showGrey(false);
     reactionTo([&] { model.setIsIlluminantMode(true); });
-    QTRY_VERIFY(!view.presenter()->presenterState().isDrawInFlight);
-    QTest::qWait(50);
-    // The platform may still ask for a draw of the old picture (a late expose),
-    // so what is checked is the tint the presenter holds, not the draw count.
-    const auto shownTint = view.presenter()->presenterState().illuminantTint;
+    const FieldPresenter* presenter = view.presenter();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return !presenter->presenterState().isDrawInFlight && !presenter->isDisplayPending();
+        },
+        5000));
+    ASSERT_TRUE(finishTurn());
+    const auto shownTint = presenter->presenterState().illuminantTint;
+    const int draws = presenter->ownDrawCount();
     state().animationTick(0.05); // passes are dropped here, so no frame follows
-    QTest::qWait(100);
-    EXPECT_EQ(view.presenter()->presenterState().illuminantTint, shownTint);
+    ASSERT_TRUE(finishTurn());
+    EXPECT_EQ(presenter->presenterState().illuminantTint, shownTint);
+    EXPECT_EQ(presenter->ownDrawCount(), draws);
     const auto tint = FieldPresenter::illuminantColor(state().illuminantHue);
     ASSERT_NE(tint, shownTint);
-    const int draws = view.presenter()->drawCount();
     showGrey(false);
-    EXPECT_EQ(view.presenter()->presenterState().illuminantTint, tint);
-    QTRY_VERIFY(view.presenter()->drawCount() > draws);
+    EXPECT_EQ(presenter->presenterState().illuminantTint, tint);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return presenter->ownDrawCount() > draws; }, 5000));
 }

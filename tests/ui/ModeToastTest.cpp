@@ -18,11 +18,11 @@ TEST(ModeToastView, LaterMessageReplacesTextAndRestartsTheHide) {
     EXPECT_NE(toast.image(1.0), first);
     // The first message's hide no longer counts.
     EXPECT_GT(toast.remainingHideMs(), 1000);
-    QTRY_COMPARE_WITH_TIMEOUT(toast.opacity(), 1.0, 2000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return toast.opacity() == 1.0; }, 2000));
 
-    QTRY_VERIFY_WITH_TIMEOUT(toast.modeChangeMessage().isEmpty(), 5000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return toast.modeChangeMessage().isEmpty(); }, 5000));
     EXPECT_TRUE(toast.isVisible()) << "fading out";
     EXPECT_EQ(toast.text(), QStringLiteral("アニメーション: 再開"));
-    QTRY_VERIFY_WITH_TIMEOUT(!toast.isVisible(), 5000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !toast.isVisible(); }, 5000));
     EXPECT_EQ(toast.opacity(), 0.0);
 }
