@@ -1,137 +1,172 @@
 #version 430 core
-// "gaborKernel": one Gabor patch per dispatch, optionally tinted.
+// "gaborKernel": one Gabor patch per dispatch, optionally tinted, in single
+// precision; "gaborKernelExact" finishes it.
 //
 // Bindings:
 //   image unit 0      output, rgba8, W x H (texel row 0 = top row of the patch)
-//   location 0..11    PatchKernelParams, one value each:
-//                     0 frequency, 1 orientation (degrees), 2 phase, 3 sigma,
-//                     4 contrast, 5 centre x, 6 centre y, 7 envelope radius R
-//                     (pixels, at most half the shorter side, so the window fits
-//                     the patch), all double; 8 hue, 9 tint saturation (0 = grey),
-//                     10 black level, 11 inversion flag (always 0 here: the presenter
-//                     inverts), float; phase and orientation arrive reduced to one turn
+//   buffer 0          per patch slot: the indirect dispatch of "gaborKernelExact"
+//                     (groups x, y, z) and the number of pixels listed for it
+//   buffer 1          the listed pixels, x | y << 16, from listBase on (room for W x H)
+//   location 8        tinted
+//   location 10       the patch's slot
+//   location 11       inversion flag, always 0 here: the presenter inverts
+//   location 12       listBase
+//   locations 14..19  the patch, computed in double on the CPU, then rounded: the
+//                     centre (W / 2, H / 2), the orientation's cosine and sine,
+//                     0.5 / (sigma R)^2, 2 pi frequency / 2R (R the envelope radius
+//                     in pixels), phase (reduced to one turn), contrast
+//   locations 20..83  the tint: the CPU tint's pixel for each grey byte, RGBA8 in a word
 //   local size        16 x 16; dispatch ceil(W / 16) x ceil(H / 16) groups
 //
-// The grey value is the CPU reference's formula in double precision, in the
-// same order of operations, so its truncated byte is the CPU's: in single
-// precision a value within float error of a whole byte may land on the other
-// side, and the colour tint's Overlay doubles such a one-off into two. GLSL has
-// no double exp or cos, so they are computed here. The kernel writes
-// floor(value) / 255, which the unorm store maps back to exactly that byte.
+// Every byte is the CPU reference's, which truncates a double-precision value.
+// Each pixel is computed in single precision with its error bound; a pixel whose
+// value lies within that bound of a whole byte (a small fraction) could truncate
+// to the other side, so it is only listed, and "gaborKernelExact" computes just
+// those in double precision. Nothing here uses double precision: consumer GPUs
+// run it at 1/16 to 1/64 of single precision, and a software rasterizer runs
+// both sides of a branch. The kernel writes floor(value) / 255, which the unorm
+// store maps back to exactly that byte.
 
 layout(local_size_x = 16, local_size_y = 16) in;
 
 layout(binding = 0, rgba8) uniform restrict writeonly image2D outImage;
 
-layout(location = 0) uniform double frequency;
-layout(location = 1) uniform double orientation;
-layout(location = 2) uniform double phase;
-layout(location = 3) uniform double sigma;
-layout(location = 4) uniform double contrast;
-layout(location = 5) uniform double centreX;
-layout(location = 6) uniform double centreY;
-layout(location = 7) uniform double radius;
-layout(location = 8) uniform float hue;
-layout(location = 9) uniform float tintSaturation;
-layout(location = 10) uniform float blackLevel;
+struct ExactCount {
+    uint groupsX;
+    uint groupsY;
+    uint groupsZ;
+    uint listed;
+};
+layout(std430, binding = 0) restrict buffer ExactCounts {
+    ExactCount counts[];
+};
+layout(std430, binding = 1) restrict writeonly buffer ExactPixels {
+    uint pixels[];
+};
+
+layout(location = 8) uniform bool tinted;
+layout(location = 10) uniform uint slot;
 layout(location = 11) uniform float inversionFlag;
+layout(location = 12) uniform uint listBase;
+layout(location = 14) uniform vec2 centreF;
+layout(location = 15) uniform vec2 cosSinF;
+layout(location = 16) uniform float envelopeScaleF;
+layout(location = 17) uniform float carrierScaleF;
+layout(location = 18) uniform float phaseF;
+layout(location = 19) uniform float contrastF;
+layout(location = 20) uniform uvec4 tintTable[64];
 
-const double PI_D = 3.141592653589793LF;
+// ---- single precision ----
+//
+// GLSL guarantees correctly rounded +, - and *, but allows exp 3 + 2|x| ulp and
+// cos an absolute 2^-11, far too coarse; so the range reductions and polynomials
+// are our own and use only +, -, *, floor and ldexp (exact). Measured against
+// double over dense grids: cosine within 1.4 u absolute (|x| <= 4096), e^-a
+// within 1.4 u relative (0 <= a <= 87), u = 2^-24; the bound below takes 3 u
+// for each. "precise" keeps the order of operations; a fused multiply-add, where
+// a driver would still use one, only removes a rounding.
 
-// e^x for the envelope (x <= 0): x = k ln 2 + r with |r| <= ln 2 / 2 (ln 2 in
-// two parts, the first exact in any product with k), e^r by its Taylor series
-// to r^13 (the next term is below 2^-56), scaled by 2^k.
-double expD(double x) {
-    if (!(x > -745.2LF)) {
-        return isnan(x) ? x : 0.0LF; // below the smallest double
-    }
-    precise double k = floor(x * 1.4426950408889634LF + 0.5LF);
-    precise double r = (x - k * 6.93147180369123816490e-01LF) - k * 1.90821492927058770002e-10LF;
-    double p = 1.6059043836821613e-10LF;
-    p = p * r + 2.08767569878681e-09LF;
-    p = p * r + 2.505210838544172e-08LF;
-    p = p * r + 2.755731922398589e-07LF;
-    p = p * r + 2.7557319223985893e-06LF;
-    p = p * r + 2.48015873015873e-05LF;
-    p = p * r + 0.0001984126984126984LF;
-    p = p * r + 0.001388888888888889LF;
-    p = p * r + 0.008333333333333333LF;
-    p = p * r + 0.041666666666666664LF;
-    p = p * r + 0.16666666666666666LF;
-    p = p * r + 0.5LF;
-    p = p * r + 1.0LF;
-    p = p * r + 1.0LF;
-    return ldexp(p, int(k));
+const float U = 5.9604645e-8; // 2^-24, the unit roundoff
+
+// cos and sin of r in [-pi/4, pi/4] by minimax polynomials.
+float cosPolyF(float r) {
+    precise float z = r * r;
+    precise float p = 2.443315711809948e-5;
+    p = p * z - 1.388731625493765e-3;
+    p = p * z + 4.166664568298827e-2;
+    return p * z * z - 0.5 * z + 1.0;
 }
 
-// sin and cos of r in [-pi/4, pi/4] by their Taylor series (to r^17 and r^16).
-double sinPoly(double r) {
-    double r2 = r * r;
-    double p = 2.8114572543455206e-15LF;
-    p = p * r2 - 7.647163731819816e-13LF;
-    p = p * r2 + 1.6059043836821613e-10LF;
-    p = p * r2 - 2.505210838544172e-08LF;
-    p = p * r2 + 2.7557319223985893e-06LF;
-    p = p * r2 - 0.0001984126984126984LF;
-    p = p * r2 + 0.008333333333333333LF;
-    p = p * r2 - 0.16666666666666666LF;
-    return r + r * r2 * p;
+float sinPolyF(float r) {
+    precise float z = r * r;
+    precise float p = -1.9515295891e-4;
+    p = p * z + 8.3321608736e-3;
+    p = p * z - 1.6666654611e-1;
+    return p * z * r + r;
 }
 
-double cosPoly(double r) {
-    double r2 = r * r;
-    double p = 4.779477332387385e-14LF;
-    p = p * r2 - 1.1470745597729725e-11LF;
-    p = p * r2 + 2.08767569878681e-09LF;
-    p = p * r2 - 2.755731922398589e-07LF;
-    p = p * r2 + 2.48015873015873e-05LF;
-    p = p * r2 - 0.001388888888888889LF;
-    p = p * r2 + 0.041666666666666664LF;
-    return 1.0LF - 0.5LF * r2 + r2 * r2 * p;
-}
-
-// sin (wantSin) or cos of x: x = q pi/2 + r with pi/2 in three parts whose
-// products with q are exact while |x| < 2^20 pi/2, which every argument here is.
-double sinOrCosD(double x, bool wantSin) {
-    if (isnan(x) || isinf(x)) {
-        return x - x; // NaN, as the C library gives
-    }
-    precise double q = floor(x * 6.36619772367581382433e-01LF + 0.5LF);
-    precise double r = x - q * 1.57079632673412561417e+00LF;
-    r = r - q * 6.07710050630396597660e-11LF;
-    r = r - q * 2.02226624871116645580e-21LF;
-    r = r - q * 8.47842766036889956997e-32LF;
-    int quadrant = int(q - 4.0LF * floor(q * 0.25LF)) + (wantSin ? 3 : 0);
-    double value = (quadrant & 1) == 0 ? cosPoly(r) : sinPoly(r);
-    // cos by quadrant: cos r, -sin r, -cos r, sin r; sin(x) = cos(x - pi/2).
+// cos x for |x| <= 4096: x = q pi/2 + r with pi/2 in three parts, the first two
+// short enough that their products with |q| < 2^12 are exact.
+float cosF(float x) {
+    precise float q = floor(x * 0.63661977236758134 + 0.5);
+    precise float r = x - q * 1.5703125;
+    r = r - q * 4.8387050628662109e-4;
+    r = r + q * 4.3711388286737929e-8;
+    int quadrant = int(q - 4.0 * floor(q * 0.25));
+    float value = (quadrant & 1) == 0 ? cosPolyF(r) : sinPolyF(r);
+    // cos by quadrant: cos r, -sin r, -cos r, sin r.
     return ((quadrant + 1) & 2) == 0 ? value : -value;
 }
 
-float hueChannel(float t, float p, float q) {
-    if (t < 0.0) {
-        t += 1.0;
-    } else if (t > 1.0) {
-        t -= 1.0;
+// e^-a for 0 <= a <= 87 (below e^-87 a float is no longer normal: 0 is
+// returned, and the bound counts what that drops): -a = k ln 2 + r with ln 2 in
+// two parts, the first exact in any product with k.
+float expNegF(float a) {
+    if (!(a <= 87.0)) {
+        return 0.0;
     }
-    if (t < 1.0 / 6.0) {
-        return p + (q - p) * 6.0 * t;
-    }
-    if (t < 0.5) {
-        return q;
-    }
-    if (t < 2.0 / 3.0) {
-        return p + (q - p) * 6.0 * (2.0 / 3.0 - t);
-    }
-    return p;
+    precise float k = floor(a * -1.4426950408889634 + 0.5);
+    precise float r = -a - k * 0.693359375;
+    r = r + k * 2.1219444170128554e-4;
+    precise float p = 1.9875691500e-4;
+    p = p * r + 1.3981999507e-3;
+    p = p * r + 8.3334519073e-3;
+    p = p * r + 4.1665795894e-2;
+    p = p * r + 1.6666665459e-1;
+    p = p * r + 5.0000001201e-1;
+    p = p * r * r + r + 1.0;
+    return ldexp(p, int(k));
 }
 
-// HSL to RGB at lightness 0.5; whole turns of the hue drop out first.
-vec3 hueToTint(float hue, float saturation) {
-    float h = hue - floor(hue);
-    float q = 0.5 * (1.0 + saturation);
-    float p = 1.0 - q;
-    return vec3(hueChannel(h + 1.0 / 3.0, p, q), hueChannel(h, p, q),
-                hueChannel(h - 1.0 / 3.0, p, q));
+// The value at pos in single precision; false when it may truncate to another
+// byte than the reference's.
+//
+// The bound, to first order in u (every |error| below is against the reference's
+// double value, whose own error, about 1e-13, is far inside the margin):
+// - the constants are rounded once (u relative each); the offsets dx, dy are exact;
+// - u = c dx + s dy and v: 3 u D, where D = |dx| + |dy|;
+// - the carrier's argument phase + w u: u (2 pi + 5 |w| D + |arg|), its
+//   reduction 3 u, the cosine 3 u: together below u (5 |w| D + |arg| + 13);
+// - the envelope's exponent a = (u^2 + v^2) k: 16 u a, e^-a 3 u relative, and
+//   E a <= 1/e, so E (16 u a + 3 u) < 9 u; the cut to 0 past a = 87 drops below
+//   2e-38;
+// - value = (contrast carrier E 0.5 + 0.5) 255: three roundings of the product
+//   (3 u |t|) and two of the rest (2 u |value|).
+// So |error| <= 127.5 u |contrast| (E (5 |w| D + |arg| + 25) + 2e-38) + 2 u |value|.
+// The kernel allows twice that, plus 256 u for second-order terms; over 1.7e8
+// pixels of random patches the largest error was 0.3 of what it allows.
+bool singlePrecisionValue(ivec2 pos, out float value) {
+    vec2 d = vec2(pos) + 0.5 - centreF;
+    precise float u = cosSinF.x * d.x + cosSinF.y * d.y;
+    precise float v = cosSinF.x * d.y - cosSinF.y * d.x;
+    precise float envelope = expNegF((u * u + v * v) * envelopeScaleF);
+    precise float argument = phaseF + carrierScaleF * u;
+    if (!(abs(argument) <= 4096.0)) {
+        return false;
+    }
+    precise float t = contrastF * cosF(argument) * envelope;
+    precise float result = (t * 0.5 + 0.5) * 255.0;
+    value = result;
+    float spread = abs(carrierScaleF) * (abs(d.x) + abs(d.y));
+    float bound = 2.0 * (127.5 * U * abs(contrastF) *
+                             (envelope * (5.0 * spread + abs(argument) + 25.0) + 2e-38) +
+                         2.0 * U * abs(value)) +
+                  256.0 * U;
+    float fraction = value - floor(value);
+    return min(fraction, 1.0 - fraction) > bound; // false for NaN and infinity
+}
+
+// Writes the byte, through the tint's table when tinted.
+void store(ivec2 pos, float value) {
+    vec4 pixel = vec4(vec3(value / 255.0), 1.0);
+    if (tinted) {
+        uint grey = uint(value);
+        pixel = unpackUnorm4x8(tintTable[grey >> 2u][grey & 3u]);
+    }
+    if (inversionFlag > 0.5) {
+        pixel.rgb = 1.0 - pixel.rgb;
+    }
+    imageStore(outImage, pos, pixel);
 }
 
 void main() {
@@ -140,43 +175,14 @@ void main() {
     if (pos.x >= size.x || pos.y >= size.y) {
         return;
     }
-
-    // The CPU reference's arithmetic, step by step.
-    double theta = orientation * PI_D / 180.0LF;
-    double s = sinOrCosD(theta, true);
-    double c = sinOrCosD(theta, false);
-    double sig = sigma * radius;
-    if (sig < 1e-6LF) {
-        sig = 1e-6LF;
+    float value;
+    if (singlePrecisionValue(pos, value)) {
+        store(pos, floor(clamp(value, 0.0, 255.0)));
+        return;
     }
-    double sig2 = sig * sig;
-    double twoPi = 2.0LF * PI_D;
-    double twoR = 2.0LF * radius;
-
-    precise double dx = double(pos.x) + 0.5LF - centreX;
-    precise double dy = double(pos.y) + 0.5LF - centreY;
-    precise double u = c * dx + s * dy;
-    precise double v = c * dy - s * dx;
-    precise double envelope = expD(-0.5LF * (u * u + v * v) / sig2);
-    precise double carrier = sinOrCosD(phase + twoPi * frequency * u / twoR, false);
-    precise double exact = (contrast * carrier * envelope * 0.5LF + 0.5LF) * 255.0LF;
-    float value = isnan(exact) ? 255.0 : float(floor(clamp(exact, 0.0LF, 255.0LF)));
-
-    vec3 rgb = vec3(value);
-    if (tintSaturation > 0.0) {
-        // The CPU tint's steps on 8-bit channels, each rounded to the nearest
-        // byte: Overlay with the black-level grey, then Multiply with the hue.
-        if (blackLevel > 0.001) {
-            float b = value / 255.0;
-            float g = (1.0 - blackLevel) * 0.5;
-            float overlay = (b <= 0.5) ? 2.0 * g * b : 1.0 - 2.0 * (1.0 - g) * (1.0 - b);
-            rgb = vec3(floor(clamp(overlay, 0.0, 1.0) * 255.0 + 0.5));
-        }
-        vec3 tint = hueToTint(hue, tintSaturation);
-        rgb = floor(clamp(rgb / 255.0 * tint, 0.0, 1.0) * 255.0 + 0.5);
+    uint i = atomicAdd(counts[slot].listed, 1u);
+    pixels[listBase + i] = uint(pos.x) | (uint(pos.y) << 16u);
+    if (i % 64u == 0u) {
+        atomicAdd(counts[slot].groupsX, 1u);
     }
-    if (inversionFlag > 0.5) {
-        rgb = 255.0 - rgb;
-    }
-    imageStore(outImage, pos, vec4(rgb / 255.0, 1.0));
 }

@@ -81,6 +81,36 @@ void benchmarkFrame(benchmark::State& bench, AppModel::RenderingMode mode, Layou
         }
         benchmark::DoNotOptimize(outcome);
     }
+    // The share of the patch kernel's pixels it recomputed in double precision.
+    if (mode == AppModel::RenderingMode::gpu) {
+        const ExactPathCount count = lastExactPathCount();
+        if (count.pixels > 0)
+            bench.counters["double_path_pct"] = 100.0 * double(count.exact) / double(count.pixels);
+    }
+}
+
+// The patch kernel alone: every patch of a frame (its sets and spins) on a
+// canvas of one tile, read back so that the work is done.
+void benchmarkPatchKernel(benchmark::State& bench) {
+    const RenderSnapshot snapshot = animatedSnapshot(Layout::single, 1600, 1200);
+    const CanvasGeometry g = passGeometry(snapshot, 1.0);
+    const std::vector<double> multipliers =
+        breathingMultipliers(snapshot.breathingPhaseOffsets, snapshot.breathingPhase);
+    CanvasTexturePool pool;
+    for (auto _ : bench) {
+        const RenderCanvasResult result = renderCanvasGPU(
+            snapshot.tileParams, snapshot.variantIndices, snapshot.spins, g.P, multipliers,
+            snapshot.hues, snapshot.isColorMode, g.P, g.P, snapshot.phase, 0.85,
+            snapshot.colorModeBlackLevel, StorageMode::shared, pool);
+        if (!readbackTexture(result.texture)) {
+            bench.SkipWithError("no canvas");
+            break;
+        }
+    }
+    bench.counters["patches"] = double(snapshot.tileParams.size() + snapshot.spins.size());
+    const ExactPathCount count = lastExactPathCount();
+    if (count.pixels > 0)
+        bench.counters["double_path_pct"] = 100.0 * double(count.exact) / double(count.pixels);
 }
 
 void benchmarkPatch(benchmark::State& bench) {
@@ -380,10 +410,17 @@ void registerAll() {
                 const std::string name = std::string("frame/") + modeName + "/" +
                                          layoutName(layout) + "/" + std::to_string(w) + "x" +
                                          std::to_string(h);
+                // CPU time of the whole process: on a software rasterizer the
+                // GPU's work is the CPU's, which a busy machine barely changes.
                 benchmark::RegisterBenchmark(name.c_str(), benchmarkFrame, mode, layout, w, h)
                     ->Unit(benchmark::kMillisecond)
+                    ->MeasureProcessCPUTime()
                     ->UseRealTime();
             }
+    benchmark::RegisterBenchmark("patchKernel/gpu/128x128", benchmarkPatchKernel)
+        ->Unit(benchmark::kMillisecond)
+        ->MeasureProcessCPUTime()
+        ->UseRealTime();
     benchmark::RegisterBenchmark("synthesizePatchCPU/128x128", benchmarkPatch)
         ->Unit(benchmark::kMicrosecond)
         ->UseRealTime();

@@ -125,6 +125,8 @@ struct ThreadState {
         gl->glDeleteFramebuffers(1, &objects.filterFramebuffer);
         gl->glDeleteVertexArrays(1, &objects.filterVertexArray);
         gl->glDeleteBuffers(1, &objects.columnBuffer);
+        gl->glDeleteBuffers(1, &objects.exactCountBuffer);
+        gl->glDeleteBuffers(1, &objects.exactPixelBuffer);
         objects = ThreadObjects{};
         context->doneCurrent();
         context.reset();

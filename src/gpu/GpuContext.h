@@ -40,6 +40,14 @@ struct ThreadObjects {
     GpuTextureRef filterTarget;
     unsigned int columnBuffer = 0;  // the autostereogram's column map
     std::array<int, 5> columnKey{}; // what the map in it was made for
+    // The patch kernel's lists of pixels left to its double-precision program:
+    // a count record and room for exactRoom pixels per slot.
+    unsigned int exactCountBuffer = 0;
+    unsigned int exactPixelBuffer = 0;
+    std::size_t exactSlots = 0;
+    unsigned int exactRoom = 0;
+    std::size_t exactSlotsUsed = 0; // by the last call
+    long long exactPixelsMade = 0;  // by the last call
 };
 ThreadObjects& threadObjects();
 

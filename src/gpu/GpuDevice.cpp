@@ -124,6 +124,7 @@ void reportBuildError(const BuildError& error) {
 struct GpuDevice::Impl {
     QString directory;
     GLuint computePipeline = 0;
+    GLuint exactComputePipeline = 0;
     GLuint sirdsPipeline = 0;
     GLuint blitPipeline = 0;
     GLuint blitTintPipeline = 0;
@@ -171,6 +172,10 @@ GpuDevice::GpuDevice(const QStringList& shaderSearchPath) : d(std::make_unique<I
             buildProgram(gl, dir, {{GL_COMPUTE_SHADER, QStringLiteral("gaborKernel.comp")}}, error);
     }
     if (!error) {
+        d->exactComputePipeline = buildProgram(
+            gl, dir, {{GL_COMPUTE_SHADER, QStringLiteral("gaborKernelExact.comp")}}, error);
+    }
+    if (!error) {
         d->sirdsPipeline =
             buildProgram(gl, dir, {{GL_COMPUTE_SHADER, QStringLiteral("sirdsExpand.comp")}}, error);
     }
@@ -194,8 +199,8 @@ GpuDevice::GpuDevice(const QStringList& shaderSearchPath) : d(std::make_unique<I
 
 GpuDevice::~GpuDevice() {
     gpucontext::ScopedThreadContext scope;
-    for (GLuint program : {d->computePipeline, d->sirdsPipeline, d->blitPipeline,
-                           d->blitTintPipeline, d->patchFilter}) {
+    for (GLuint program : {d->computePipeline, d->exactComputePipeline, d->sirdsPipeline,
+                           d->blitPipeline, d->blitTintPipeline, d->patchFilter}) {
         if (program) {
             scope.gl().glDeleteProgram(program);
         }
@@ -208,6 +213,9 @@ QOpenGLFunctions_4_3_Core& GpuDevice::makeCurrent() {
 
 unsigned int GpuDevice::patchKernel() const {
     return d->computePipeline;
+}
+unsigned int GpuDevice::exactPatchKernel() const {
+    return d->exactComputePipeline;
 }
 unsigned int GpuDevice::sirdsKernel() const {
     return d->sirdsPipeline;

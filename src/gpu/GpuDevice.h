@@ -30,6 +30,7 @@ public:
     QOpenGLFunctions_4_3_Core& makeCurrent();
 
     unsigned int patchKernel() const;        // "gaborKernel"
+    unsigned int exactPatchKernel() const;   // "gaborKernelExact", which finishes its work
     unsigned int sirdsKernel() const;        // "sirdsExpand"
     unsigned int blitProgram() const;        // "blitVertex" + "blitFragment"
     unsigned int blitTintProgram() const;    // "blitVertex" + "blitTintFragment"

@@ -7,15 +7,17 @@
 
 #include <QOpenGLFunctions_4_3_Core>
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <limits>
 #include <numbers>
 
 namespace {
 
 using gpucontext::ScopedThreadContext;
 
-// The kernel's twelve parameters: the patch's quantities in double precision,
-// so that its bytes truncate like the CPU reference's, then the tint's.
+// The kernel's parameters: the patch's quantities in double precision, for the
+// pixels it recomputes exactly, the same as single-precision constants, then the tint.
 struct PatchKernelParams {
     double frequency = 0;
     double orientation = 0;
@@ -25,9 +27,12 @@ struct PatchKernelParams {
     double centreX = 0;
     double centreY = 0;
     double radius = 0;
-    float hue = 0;
-    float tintSaturation = 0;
-    float blackLevel = 0;
+    float cosF = 0, sinF = 0; // of the orientation
+    float envelopeScaleF = 0; // 0.5 / (sigma R)^2, the envelope's exponent per squared pixel
+    float carrierScaleF = 0;  // 2 pi frequency / 2R, the carrier's phase per pixel
+    double hue = 0;
+    double tintSaturation = 0; // above 0: tinted (the CPU tint, saturation 0.85)
+    double blackLevel = 0;
     float inversionFlag = 0; // inversion belongs to the presenter
 };
 
@@ -45,26 +50,162 @@ PatchKernelParams patchParams(const TileParams& tile, double phase, int W, int H
     params.centreX = W / 2.0;
     params.centreY = H / 2.0;
     params.radius = envelopeRadius(W, H, radiusScale);
+    // The CPU reference's intermediate quantities, rounded once.
+    const double theta = params.orientation * std::numbers::pi / 180;
+    params.cosF = float(std::cos(theta));
+    params.sinF = float(std::sin(theta));
+    const double sig = std::max(params.sigma * params.radius, 1e-6);
+    params.envelopeScaleF = float(0.5 / (sig * sig));
+    params.carrierScaleF = float(2 * std::numbers::pi * params.frequency / (2 * params.radius));
     return params;
 }
 
-// Binds the texture to image unit 0 and dispatches "gaborKernel" over it; the
-// program must be in use. Nothing waits here.
-void encodePatch(QOpenGLFunctions_4_3_Core& gl, const GpuTexture& texture,
-                 const PatchKernelParams& p) {
-    const double quantities[8] = {p.frequency, p.orientation, p.phase,   p.sigma,
-                                  p.contrast,  p.centreX,     p.centreY, p.radius};
-    for (int location = 0; location < 8; ++location) {
-        gl.glUniform1d(location, quantities[location]);
+// The tint as the kernel takes it: the CPU tint's table, one opaque RGBA8 pixel
+// (red in the lowest byte) per grey byte.
+std::array<GLuint, 256> tintWords(double hue, double blackLevel) {
+    const TintTable table = tintTable(hue, blackLevel);
+    std::array<GLuint, 256> words{};
+    for (std::size_t v = 0; v < 256; ++v) {
+        words[v] = GLuint(table.byte[0][v]) | GLuint(table.byte[1][v]) << 8 |
+                   GLuint(table.byte[2][v]) << 16 | 0xff000000u;
     }
-    gl.glUniform1f(8, p.hue);
-    gl.glUniform1f(9, p.tintSaturation);
-    gl.glUniform1f(10, p.blackLevel);
-    gl.glUniform1f(11, p.inversionFlag);
-    gl.glBindImageTexture(0, texture.name(), 0, GL_FALSE, 0, GL_WRITE_ONLY, GL_RGBA8);
-    gl.glDispatchCompute(GLuint((texture.width() + 15) / 16), GLuint((texture.height() + 15) / 16),
-                         1);
+    return words;
 }
+
+// Sets what both programs of the patch kernel take, the program in use.
+void setCommonUniforms(QOpenGLFunctions_4_3_Core& gl, const PatchKernelParams& p, GLuint slot,
+                       GLuint listBase) {
+    const bool tinted = p.tintSaturation > 0;
+    gl.glUniform1i(8, tinted ? 1 : 0);
+    gl.glUniform1ui(10, slot);
+    gl.glUniform1f(11, p.inversionFlag);
+    gl.glUniform1ui(12, listBase);
+    if (tinted) {
+        const std::array<GLuint, 256> words = tintWords(p.hue, p.blackLevel);
+        gl.glUniform4uiv(20, 64, words.data());
+    }
+}
+
+// The patch kernel in this thread's context: "gaborKernel" of each patch as it
+// comes, then in finish() "gaborKernelExact" of them all, so that on a GPU the
+// second program waits only once for the first. "gaborKernel" lists the pixels
+// it leaves to "gaborKernelExact" in this thread's buffers: per patch slot a
+// count record (the indirect dispatch and the number listed, four words) and
+// room for every pixel of the patch. The caller holds the program lock.
+class PatchKernelEncoder {
+public:
+    // Room for patchCount patches of at most W x H; isReady() is false when
+    // either program is missing or the room cannot be had.
+    PatchKernelEncoder(QOpenGLFunctions_4_3_Core& gl, std::size_t patchCount, int W, int H)
+        : m_gl(gl), m_single(GpuDevice::shared().patchKernel()),
+          m_exact(GpuDevice::shared().exactPatchKernel()) {
+        gpucontext::ThreadObjects& objects = gpucontext::threadObjects();
+        objects.exactSlotsUsed = 0;
+        objects.exactPixelsMade = 0;
+        const long long room = (long long)W * H;
+        if (!m_single || !m_exact || patchCount == 0 ||
+            room * (long long)patchCount > (long long)std::numeric_limits<GLuint>::max()) {
+            return;
+        }
+        m_room = GLuint(room);
+        if (!objects.exactCountBuffer) {
+            gl.glGenBuffers(1, &objects.exactCountBuffer);
+            gl.glGenBuffers(1, &objects.exactPixelBuffer);
+        }
+        // The last call's shader writes end before these buffers change.
+        gl.glMemoryBarrier(GL_BUFFER_UPDATE_BARRIER_BIT);
+        gpucontext::clearErrors(gl);
+        if (objects.exactSlots < patchCount || objects.exactRoom != m_room) {
+            objects.exactSlots = std::max(objects.exactSlots, patchCount);
+            objects.exactRoom = m_room;
+            gl.glBindBuffer(GL_SHADER_STORAGE_BUFFER, objects.exactCountBuffer);
+            gl.glBufferData(GL_SHADER_STORAGE_BUFFER, GLsizeiptr(objects.exactSlots * 16), nullptr,
+                            GL_DYNAMIC_DRAW);
+            gl.glBindBuffer(GL_SHADER_STORAGE_BUFFER, objects.exactPixelBuffer);
+            gl.glBufferData(GL_SHADER_STORAGE_BUFFER,
+                            GLsizeiptr(objects.exactSlots * m_room * sizeof(GLuint)), nullptr,
+                            GL_DYNAMIC_COPY);
+        }
+        std::vector<GLuint> records(patchCount * 4);
+        for (std::size_t i = 0; i < patchCount; ++i) {
+            records[4 * i + 1] = 1; // groups y and z
+            records[4 * i + 2] = 1;
+        }
+        gl.glBindBuffer(GL_SHADER_STORAGE_BUFFER, objects.exactCountBuffer);
+        gl.glBufferSubData(GL_SHADER_STORAGE_BUFFER, 0, GLsizeiptr(records.size() * sizeof(GLuint)),
+                           records.data());
+        gl.glBindBuffer(GL_SHADER_STORAGE_BUFFER, 0);
+        if (gl.glGetError() != GL_NO_ERROR) {
+            objects.exactSlots = 0; // made again next time
+            return;
+        }
+        gl.glBindBufferBase(GL_SHADER_STORAGE_BUFFER, 0, objects.exactCountBuffer);
+        gl.glBindBufferBase(GL_SHADER_STORAGE_BUFFER, 1, objects.exactPixelBuffer);
+        gl.glBindBuffer(GL_DISPATCH_INDIRECT_BUFFER, objects.exactCountBuffer);
+        gl.glUseProgram(m_single);
+        m_ready = true;
+    }
+    ~PatchKernelEncoder() { m_gl.glUseProgram(0); }
+    PatchKernelEncoder(const PatchKernelEncoder&) = delete;
+    PatchKernelEncoder& operator=(const PatchKernelEncoder&) = delete;
+
+    bool isReady() const { return m_ready; }
+
+    // The patch into texture, in single precision; its close calls wait for finish().
+    void encode(const GpuTextureRef& texture, const PatchKernelParams& p) {
+        gpucontext::ThreadObjects& objects = gpucontext::threadObjects();
+        const GLuint slot = GLuint(objects.exactSlotsUsed++);
+        objects.exactPixelsMade += (long long)texture->width() * texture->height();
+        setCommonUniforms(m_gl, p, slot, slot * m_room);
+        m_gl.glUniform2f(14, float(p.centreX), float(p.centreY));
+        m_gl.glUniform2f(15, p.cosF, p.sinF);
+        m_gl.glUniform1f(16, p.envelopeScaleF);
+        m_gl.glUniform1f(17, p.carrierScaleF);
+        m_gl.glUniform1f(18, float(p.phase));
+        m_gl.glUniform1f(19, float(p.contrast));
+        m_gl.glBindImageTexture(0, texture->name(), 0, GL_FALSE, 0, GL_WRITE_ONLY, GL_RGBA8);
+        m_gl.glDispatchCompute(GLuint((texture->width() + 15) / 16),
+                               GLuint((texture->height() + 15) / 16), 1);
+        m_pending.push_back({texture, p, slot});
+    }
+
+    // The listed pixels of every patch encoded, in double precision.
+    void finish() {
+        if (m_pending.empty()) {
+            return;
+        }
+        m_gl.glMemoryBarrier(GL_SHADER_STORAGE_BARRIER_BIT | GL_COMMAND_BARRIER_BIT |
+                             GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
+        m_gl.glUseProgram(m_exact);
+        for (const Pending& patch : m_pending) {
+            const PatchKernelParams& p = patch.params;
+            const double quantities[8] = {p.frequency, p.orientation, p.phase,   p.sigma,
+                                          p.contrast,  p.centreX,     p.centreY, p.radius};
+            for (int location = 0; location < 8; ++location) {
+                m_gl.glUniform1d(location, quantities[location]);
+            }
+            setCommonUniforms(m_gl, p, patch.slot, patch.slot * m_room);
+            m_gl.glBindImageTexture(0, patch.texture->name(), 0, GL_FALSE, 0, GL_WRITE_ONLY,
+                                    GL_RGBA8);
+            m_gl.glDispatchComputeIndirect(GLintptr(patch.slot) * 16);
+        }
+        m_pending.clear();
+        m_gl.glUseProgram(m_single);
+    }
+
+private:
+    struct Pending {
+        GpuTextureRef texture;
+        PatchKernelParams params;
+        GLuint slot = 0;
+    };
+    QOpenGLFunctions_4_3_Core& m_gl;
+    GLuint m_single;
+    GLuint m_exact;
+    GLuint m_room = 0;
+    bool m_ready = false;
+    std::vector<Pending> m_pending;
+};
 
 bool uploadInto(QOpenGLFunctions_4_3_Core& gl, const GpuTexture& texture, const RGBAImage& image) {
     const RGBAImage pixels = image.format() == QImage::Format_RGBA8888_Premultiplied
@@ -164,24 +305,21 @@ std::optional<RGBAImage> generatePatchGPU(double width, double height, double fr
                                           double contrast, double radiusScale) {
     const int W = imageSide(width);
     const int H = imageSide(height);
-    GpuDevice& manager = GpuDevice::shared();
-    const GLuint program = manager.patchKernel();
-    if (!program) {
-        return std::nullopt;
-    }
     ScopedThreadContext scope;
     QOpenGLFunctions_4_3_Core& gl = scope.gl();
     GpuTextureRef texture = GpuTexture::create(W, H, StorageMode::shared);
     if (!texture) {
         return std::nullopt;
     }
-    const PatchKernelParams params =
-        patchParams({orientation, frequency, sigma, contrast}, phase, W, H, radiusScale);
     {
         std::lock_guard<std::mutex> guard(gpucontext::programLock());
-        gl.glUseProgram(program);
-        encodePatch(gl, *texture, params);
-        gl.glUseProgram(0);
+        PatchKernelEncoder kernel(gl, 1, W, H);
+        if (!kernel.isReady()) {
+            return std::nullopt;
+        }
+        kernel.encode(texture, patchParams({orientation, frequency, sigma, contrast}, phase, W, H,
+                                           radiusScale));
+        kernel.finish();
         gl.glMemoryBarrier(GL_ALL_BARRIER_BITS);
         gl.glFinish();
     }
@@ -246,15 +384,10 @@ renderCanvasGPU(const std::vector<TileParams>& variants, const std::vector<int>&
                 double colorModeBlackLevel, StorageMode storageMode, CanvasTexturePool& pool) {
     RenderCanvasResult result;
     const int P = std::clamp(patchSize, 1, kMaxImageSide);
-    GpuDevice& manager = GpuDevice::shared();
-    const GLuint program = manager.patchKernel();
-
     ScopedThreadContext scope;
     QOpenGLFunctions_4_3_Core& gl = scope.gl();
     std::lock_guard<std::mutex> guard(gpucontext::programLock());
-    if (program) {
-        gl.glUseProgram(program);
-    }
+    PatchKernelEncoder kernel(gl, variants.size() + spinTiles.size(), P, P);
 
     // One patch per variant, in the variant's own slot whatever happens to the
     // others, so tiles always find the variant they name.
@@ -266,12 +399,12 @@ renderCanvasGPU(const std::vector<TileParams>& variants, const std::vector<int>&
         const double hue = colorMode && v < hues.size() ? hues[v] : 0.0;
         const double tintSaturation = colorMode ? saturation : 0.0;
         GpuTextureRef texture = scratchPatch(slotCount++, P);
-        if (program && texture) {
+        if (kernel.isReady() && texture) {
             PatchKernelParams params = patchParams(tile, phase, P, P, radiusFactor);
-            params.hue = float(hue);
-            params.tintSaturation = float(tintSaturation);
-            params.blackLevel = float(colorModeBlackLevel);
-            encodePatch(gl, *texture, params);
+            params.hue = hue;
+            params.tintSaturation = tintSaturation;
+            params.blackLevel = colorModeBlackLevel;
+            kernel.encode(texture, params);
             ++result.gpuGeneratedCount;
             return texture;
         }
@@ -301,9 +434,6 @@ renderCanvasGPU(const std::vector<TileParams>& variants, const std::vector<int>&
         patches.push_back(makePatch(variants[i], i, false));
     }
     if (std::none_of(patches.begin(), patches.end(), [](const auto& p) { return bool(p); })) {
-        if (program) {
-            gl.glUseProgram(0);
-        }
         return result;
     }
 
@@ -322,9 +452,7 @@ renderCanvasGPU(const std::vector<TileParams>& variants, const std::vector<int>&
             overrides[spin.tileIdx] = std::move(texture);
         }
     }
-    if (program) {
-        gl.glUseProgram(0);
-    }
+    kernel.finish();
 
     gl.glMemoryBarrier(GL_ALL_BARRIER_BITS);
     result.texture = encodePlacement(gl, width, height, patches, tileVariantIndices, overrides, P,
@@ -357,4 +485,25 @@ GpuTextureRef placeTilesGPU(double width, double height, const std::vector<GpuTe
         canvas->fenceWork();
     }
     return canvas;
+}
+
+ExactPathCount lastExactPathCount() {
+    ScopedThreadContext scope;
+    QOpenGLFunctions_4_3_Core& gl = scope.gl();
+    const gpucontext::ThreadObjects& objects = gpucontext::threadObjects();
+    ExactPathCount count;
+    count.pixels = objects.exactPixelsMade;
+    if (objects.exactSlotsUsed == 0) {
+        return count;
+    }
+    std::vector<GLuint> records(objects.exactSlotsUsed * 4);
+    gl.glMemoryBarrier(GL_BUFFER_UPDATE_BARRIER_BIT);
+    gl.glBindBuffer(GL_SHADER_STORAGE_BUFFER, objects.exactCountBuffer);
+    gl.glGetBufferSubData(GL_SHADER_STORAGE_BUFFER, 0, GLsizeiptr(records.size() * sizeof(GLuint)),
+                          records.data());
+    gl.glBindBuffer(GL_SHADER_STORAGE_BUFFER, 0);
+    for (std::size_t i = 0; i < objects.exactSlotsUsed; ++i) {
+        count.exact += records[4 * i + 3];
+    }
+    return count;
 }

@@ -44,6 +44,15 @@ renderCanvasGPU(const std::vector<TileParams>& variants, const std::vector<int>&
                 bool colorMode, double width, double height, double phase, double saturation,
                 double colorModeBlackLevel, StorageMode storageMode, CanvasTexturePool& pool);
 
+// Of the pixels "gaborKernel" made in the calling thread's last generatePatchGPU
+// or renderCanvasGPU, how many it recomputed in double precision (those within
+// single precision's error of a whole byte). Waits for that work.
+struct ExactPathCount {
+    long long pixels = 0;
+    long long exact = 0;
+};
+ExactPathCount lastExactPathCount();
+
 // The tile grid of composeCanvas, made with texture copies. Skipped tiles keep
 // whatever the pooled canvas held.
 GpuTextureRef placeTilesGPU(double width, double height, const std::vector<GpuTextureRef>& patches,

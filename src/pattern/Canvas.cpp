@@ -131,7 +131,40 @@ double multiply(double b, double s) {
     return b * s;
 }
 
+// The tint of one channel of a premultiplied pixel.
+class Tint {
+public:
+    Tint(double hue, double colorModeBlackLevel)
+        : lowerBlack(colorModeBlackLevel > 0.001), g((1 - colorModeBlackLevel) * 0.5) {
+        const TintColor tint = hueToTint(hue);
+        rgb[0] = tint.r;
+        rgb[1] = tint.g;
+        rgb[2] = tint.b;
+    }
+    uchar operator()(uchar value, uchar alpha, int ch) const {
+        if (lowerBlack) {
+            value = blendOpaque(value, alpha, g, overlay);
+            alpha = 255;
+        }
+        return blendOpaque(value, alpha, rgb[ch], multiply);
+    }
+
+private:
+    bool lowerBlack;
+    double g;
+    double rgb[3];
+};
+
 } // namespace
+
+TintTable tintTable(double hue, double colorModeBlackLevel) {
+    const Tint tint(hue, colorModeBlackLevel);
+    TintTable table;
+    for (int ch = 0; ch < 3; ++ch)
+        for (int v = 0; v < 256; ++v)
+            table.byte[ch][v] = tint(static_cast<uchar>(v), 255, ch);
+    return table;
+}
 
 RGBAImage tintPatch(const RGBAImage& image, double hue, double colorModeBlackLevel) {
     if (image.isNull())
@@ -141,28 +174,15 @@ RGBAImage tintPatch(const RGBAImage& image, double hue, double colorModeBlackLev
         return image;
     // Computed per pixel rather than with QPainter's 8-bit composition, which
     // quantises the fill colour to a byte first and so puts some results one
-    // off the exact blend.
-    const bool lowerBlack = colorModeBlackLevel > 0.001;
-    const double g = (1 - colorModeBlackLevel) * 0.5;
-    const TintColor tint = hueToTint(hue);
-    const double tintRGB[3] = {tint.r, tint.g, tint.b};
-    const auto blend = [&](uchar value, uchar alpha, int ch) {
-        if (lowerBlack) {
-            value = blendOpaque(value, alpha, g, overlay);
-            alpha = 255;
-        }
-        return blendOpaque(value, alpha, tintRGB[ch], multiply);
-    };
-    // Opaque pixels, all of them in generated patches, go through a table.
-    uchar opaque[3][256];
-    for (int ch = 0; ch < 3; ++ch)
-        for (int v = 0; v < 256; ++v)
-            opaque[ch][v] = blend(static_cast<uchar>(v), 255, ch);
+    // off the exact blend. Opaque pixels, all of them in generated patches, go
+    // through the table.
+    const Tint tint(hue, colorModeBlackLevel);
+    const TintTable opaque = tintTable(hue, colorModeBlackLevel);
     for (int y = 0; y < out.height(); ++y) {
         uchar* px = out.scanLine(y);
         for (int x = 0; x < out.width(); ++x, px += 4) {
             for (int ch = 0; ch < 3; ++ch)
-                px[ch] = px[3] == 255 ? opaque[ch][px[ch]] : blend(px[ch], px[3], ch);
+                px[ch] = px[3] == 255 ? opaque.byte[ch][px[ch]] : tint(px[ch], px[3], ch);
             px[3] = 255;
         }
     }

@@ -26,5 +26,12 @@ TintColor hueToTint(double hue);
 // Multiply with hueToTint(hue). Returns the input when it cannot draw.
 RGBAImage tintPatch(const RGBAImage& image, double hue, double colorModeBlackLevel);
 
+// What tintPatch makes of an opaque pixel: the byte of channel c (R, G, B) for
+// each input byte, as byte[c][input].
+struct TintTable {
+    uchar byte[3][256];
+};
+TintTable tintTable(double hue, double colorModeBlackLevel);
+
 // The placeholder of a failed frame: dark red with a light diagonal cross.
 std::optional<RGBAImage> makeErrorImage(double width, double height);

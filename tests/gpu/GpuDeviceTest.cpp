@@ -18,7 +18,8 @@ TEST(GpuDevice, BuildsWhatTheLibraryHoldsAndReportsTheFirstFailureOnce) {
     const QStringList all = {"gaborKernel.comp", "sirdsExpand.comp", "blitVertex.vert",
                              "blitFragment.frag", "gaborPatch.frag"};
     // (files, console lines, built). Per file of all: c copied, b written with a
-    // compile error, - absent. Built: 1 patch kernel, 2 autostereogram, 4 blit, 8 filter.
+    // compile error, - absent. Built: 1 patch kernel (both its programs), 2
+    // autostereogram, 4 blit, 8 filter.
     const std::tuple<const char*, int, int> cases[] = {
         {"ccccc", 0, 15}, {"bcccc", 1, 8},         {"cbccc", 1, 1 | 8},     {"cccbc", 1, 1 | 2 | 8},
         {"--cc-", 0, 4},  {"cc-cc", 0, 1 | 2 | 8}, {"ccccb", 0, 1 | 2 | 4}, {"-----", 0, 0}};
@@ -28,6 +29,9 @@ TEST(GpuDevice, BuildsWhatTheLibraryHoldsAndReportsTheFirstFailureOnce) {
             QFile file(dir.filePath(all[i]));
             if (files[i] == 'c')
                 QFile::copy(gputest::builtShaderDirectory() + "/" + all[i], file.fileName());
+            if (files[i] == 'c' && i == 0)
+                QFile::copy(gputest::builtShaderDirectory() + "/gaborKernelExact.comp",
+                            dir.filePath("gaborKernelExact.comp"));
             else if (files[i] == 'b' && file.open(QIODevice::WriteOnly))
                 file.write("#version 430 core\nvoid main() { undefinedCall(); }\n");
         }
@@ -39,8 +43,9 @@ TEST(GpuDevice, BuildsWhatTheLibraryHoldsAndReportsTheFirstFailureOnce) {
         EXPECT_EQ(out.startsWith(kLinePrefix) && out.size() > kLinePrefix.size() + 1, lines > 0)
             << files;
         EXPECT_FALSE(out.contains('\0')) << files << ": the driver's log is text";
-        const unsigned int states[] = {manager.patchKernel(), manager.sirdsKernel(),
-                                       manager.blitProgram(), manager.patchFilterProgram()};
+        const unsigned int states[] = {manager.patchKernel() && manager.exactPatchKernel(),
+                                       manager.sirdsKernel(), manager.blitProgram(),
+                                       manager.patchFilterProgram()};
         for (int i = 0; i < 4; ++i)
             EXPECT_EQ(states[i] != 0, bool(built >> i & 1)) << files << ", part " << i;
     }
@@ -55,8 +60,8 @@ TEST(GpuDevice, MissingFolderIsAMissingLibrary) {
                "シェーダーライブラリが見つかりません: /nonexistent/lumenweave/shaders, "
                "/nonexistent/share/lumenweave/shaders\n")
                   .toStdString());
-    EXPECT_EQ(manager.patchKernel() + manager.sirdsKernel() + manager.blitProgram() +
-                  manager.patchFilterProgram(),
+    EXPECT_EQ(manager.patchKernel() + manager.exactPatchKernel() + manager.sirdsKernel() +
+                  manager.blitProgram() + manager.patchFilterProgram(),
               0u);
 }
 

@@ -62,6 +62,41 @@ TEST(GpuPatch, KernelEqualsTheCpuPatchAndTheFilterIsWithinOneOverAParameterGrid)
     EXPECT_EQ(generatePatchFilter(0, -3, 1, 0, 0, 0.3, 1)->size(), QSize(1, 1));
 }
 
+TEST(GpuPatch, OnlyCloseCallsAreRecomputedAndEveryByteIsTheCpus) {
+    // Large patches of the field's own ranges: single precision alone puts about
+    // one pixel in 10^5 on another byte. At frequency 3000 most of the carrier's
+    // arguments are beyond the single-precision cosine's range: most pixels are
+    // recomputed, by many work groups.
+    struct Case {
+        double f, o, p, s, c, r;
+        bool mostlyExact;
+    };
+    for (const Case& k :
+         {Case{8.7, 37.3, 1.1, 0.45, 0.93, 0.96, false}, Case{3.2, 105, 5.9, 0.6, 0.55, 1.2, false},
+          Case{3000, 10, 0.2, 0.5, 1, 0.96, true}}) {
+        const int side = k.mostlyExact ? 96 : 1024;
+        auto gpu = generatePatchGPU(side, side, k.f, k.o, k.p, k.s, k.c, k.r);
+        const ExactPathCount count = lastExactPathCount();
+        auto cpu = synthesizePatchCPU(side, side, k.f, k.o, k.p, k.s, k.c, k.r);
+        ASSERT_TRUE(gpu && cpu);
+        EXPECT_EQ(compareBytes(*gpu, *cpu).largest, 0) << k.f;
+        EXPECT_EQ(count.pixels, side * side);
+        EXPECT_GT(count.exact, 0);
+        EXPECT_LT(count.exact * 100, count.pixels * (k.mostlyExact ? 100 : 1)) << count.exact;
+    }
+    // Tinted, the recomputed pixels take the same tint.
+    const std::vector<TileParams> sets = {{37.3, 8.7, 0.45, 0.93}};
+    CanvasTexturePool pool;
+    const RenderCanvasResult tinted =
+        renderCanvasGPU(sets, {0}, {}, 512, {1.0}, {0.3}, true, 512, 512, 1.1, 0.85, 0.3,
+                        StorageMode::shared, pool);
+    EXPECT_GT(lastExactPathCount().exact, 0);
+    auto actual = readbackTexture(tinted.texture);
+    auto expected = gputest::cpuCanvas(sets, {0}, {}, 512, 512, 512, 1.1, {1.0}, {0.3}, 0.3);
+    ASSERT_TRUE(actual && expected);
+    EXPECT_EQ(compareBytes(*actual, *expected).largest, 0);
+}
+
 TEST(GpuAutostereogram, KernelEqualsExpandRowCentredByteForByte) {
     gputest::expectCentredAutostereograms(true);
 }

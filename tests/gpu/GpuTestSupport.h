@@ -76,8 +76,7 @@ inline std::optional<RGBAImage> cpuCanvas(const std::vector<TileParams>& variant
 // renderCanvasGPU, plain and tinted at several black levels, on 4 x 3 tiles of
 // 24 with a partial top row and right column: tile 7's index is negative, tile
 // 9's variant is out of range, tile 4 spins twice (the last wins), tiles 99 and
-// 9 cannot spin. Kernels may be one off when tinted; otherwise, and on the CPU
-// route, the canvas is exact.
+// 9 cannot spin. The canvas is exact, tinted too.
 inline void expectCanvasesMatchCpuPatches(bool kernels) {
     const std::vector<TileParams> variants = {
         {0, 3, 0.3, 1}, {45, 2, 0.5, 0.8}, {100, 4, 0.2, 0.6}};
@@ -98,7 +97,7 @@ inline void expectCanvasesMatchCpuPatches(bool kernels) {
                                   2.2, scales, tinted ? hues : std::vector<double>(), black);
         auto actual = readbackTexture(result.texture);
         ASSERT_TRUE(actual && expected);
-        EXPECT_LE(compareBytes(*actual, *expected).largest, kernels && tinted ? 1 : 0) << black;
+        EXPECT_EQ(compareBytes(*actual, *expected).largest, 0) << black;
     }
     const RenderCanvasResult none = renderCanvasGPU({}, {0, 0}, {{0, 5}}, 16, {}, {}, false, 32, 32,
                                                     0, 0.85, 0, StorageMode::shared, pool);
