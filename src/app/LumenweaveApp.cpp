@@ -1,21 +1,32 @@
 #include "LumenweaveApp.h"
 
+#include "BuildInfo.h"
 #include "ContentView.h"
 #include "ControlPanelView.h"
 #include "FrameImage.h"
+#include "KeyEventCatcher.h"
 #include "PngFile.h"
+#include "SeedDialog.h"
 #include "WindowAccessor.h"
 #include "WindowGeometry.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QKeySequence>
+#include <QLabel>
 #include <QLibraryInfo>
 #include <QMainWindow>
 #include <QMenuBar>
@@ -26,6 +37,8 @@
 #include <QStorageInfo>
 #include <QStyle>
 #include <QTranslator>
+#include <QTreeWidget>
+#include <QUndoStack>
 #include <QVBoxLayout>
 #include <sys/resource.h>
 
@@ -36,6 +49,10 @@ constexpr int kPanelMinimumWidth = 260;
 constexpr int kPanelMinimumHeight = 300;
 constexpr int kMainDefaultWidth = 960;
 constexpr int kMainDefaultHeight = 640;
+// Steps of ランダマイズ, デフォルトに戻す and seeds typed in that can be taken back.
+constexpr int kUndoLimit = 100;
+// Toasts that tell where something went or how to leave stay a little longer.
+constexpr int kNoticeMs = 3000;
 
 // The shell's own keys, in a group of their own so that no setting key is touched.
 const QString kMainGeometryKey = QStringLiteral("Window/mainWindowGeometry");
@@ -75,13 +92,63 @@ QAction* makeAction(const QString& text, QObject* parent, const QList<QKeySequen
     return action;
 }
 
+// Hands every event of the application to a function first.
+class ApplicationEventFilter : public QObject {
+public:
+    ApplicationEventFilter(std::function<bool(QObject*, QEvent*)> filter, QObject* parent)
+        : QObject(parent), m_filter(std::move(filter)) {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override { return m_filter(watched, event); }
+
+private:
+    std::function<bool(QObject*, QEvent*)> m_filter;
+};
+
+// A step already taken when it is pushed: the stack's first redo does nothing.
+class UndoStep : public QUndoCommand {
+public:
+    UndoStep(const QString& text, std::function<void()> undo, std::function<void()> redo)
+        : QUndoCommand(text), m_undo(std::move(undo)), m_redo(std::move(redo)) {}
+    void undo() override { m_undo(); }
+    void redo() override {
+        if (std::exchange(m_pushed, true))
+            m_redo();
+    }
+
+private:
+    std::function<void()> m_undo;
+    std::function<void()> m_redo;
+    bool m_pushed = false;
+};
+
+// Controls that answer Space themselves, as the desktop's habit is: a switch
+// or a segment is chosen, a list opens. Nothing is thrown away by them.
+bool usesSpace(QWidget* widget) {
+    const auto* button = qobject_cast<QAbstractButton*>(widget);
+    return (button && button->isCheckable()) || qobject_cast<QComboBox*>(widget);
+}
+
 } // namespace
 
 LumenweaveApp::LumenweaveApp() : LumenweaveApp(std::make_unique<AppModel>()) {}
 
 LumenweaveApp::LumenweaveApp(std::unique_ptr<AppModel> model) : m_appModel(std::move(model)) {
+    m_undoStack = new QUndoStack(this);
+    m_undoStack->setUndoLimit(kUndoLimit);
     buildMainWindow();
     buildMenus();
+    new ApplicationEventFilter(
+        [this](QObject* receiver, QEvent* event) { return routePauseKey(receiver, event); }, this);
+    connect(m_contentView, &ContentView::patternRandomized, this,
+            [this](std::uint64_t previous, std::uint64_t seed) {
+                pushStep(
+                    tr("ランダマイズ"),
+                    [this, previous] { m_contentView->setPatternSeed(previous); },
+                    [this, seed] { m_contentView->setPatternSeed(seed); });
+            });
     followModel();
     connect(m_appModel.get(), &AppModel::changed, this, &LumenweaveApp::followModel);
     // Settings are written a little after each change; a quit writes what is left.
@@ -137,6 +204,28 @@ void LumenweaveApp::buildMenus() {
     m_aboutAction = makeAction(tr("Lumenweave について"), m_mainWindow);
     m_aboutAction->setMenuRole(QAction::AboutRole);
     connect(m_aboutAction, &QAction::triggered, this, &LumenweaveApp::showAbout);
+    m_versionAction = makeAction(tr("バージョン情報"), m_mainWindow);
+    connect(m_versionAction, &QAction::triggered, this, &LumenweaveApp::showAbout);
+    m_shortcutsAction = makeAction(tr("キーボードショートカット"), m_mainWindow);
+    connect(m_shortcutsAction, &QAction::triggered, this, &LumenweaveApp::showShortcuts);
+
+    m_undoAction = makeAction(tr("元に戻す"), m_mainWindow, {QKeySequence(Qt::CTRL | Qt::Key_Z)});
+    m_redoAction =
+        makeAction(tr("やり直す"), m_mainWindow, {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)});
+    connect(m_undoAction, &QAction::triggered, m_undoStack, &QUndoStack::undo);
+    connect(m_redoAction, &QAction::triggered, m_undoStack, &QUndoStack::redo);
+    m_undoAction->setEnabled(false);
+    m_redoAction->setEnabled(false);
+    connect(m_undoStack, &QUndoStack::canUndoChanged, m_undoAction, &QAction::setEnabled);
+    connect(m_undoStack, &QUndoStack::canRedoChanged, m_redoAction, &QAction::setEnabled);
+    // The step itself in the tooltip; the item keeps its plain name.
+    connect(m_undoStack, &QUndoStack::undoTextChanged, m_undoAction, &QAction::setToolTip);
+    connect(m_undoStack, &QUndoStack::redoTextChanged, m_redoAction, &QAction::setToolTip);
+
+    m_enterSeedAction = makeAction(tr("シードを入力..."), m_mainWindow);
+    connect(m_enterSeedAction, &QAction::triggered, this, &LumenweaveApp::askForSeed);
+    m_copySeedAction = makeAction(tr("シードをコピー"), m_mainWindow);
+    connect(m_copySeedAction, &QAction::triggered, this, &LumenweaveApp::copySeed);
 
     m_quitAction = makeAction(tr("終了"), m_mainWindow, {QKeySequence(Qt::CTRL | Qt::Key_Q)});
     m_quitAction->setMenuRole(QAction::QuitRole);
@@ -176,17 +265,28 @@ void LumenweaveApp::buildMenus() {
     appMenu->addSeparator();
     appMenu->addAction(m_quitAction);
 
+    QMenu* editMenu = m_mainWindow->menuBar()->addMenu(tr("編集"));
+    editMenu->setToolTipsVisible(true);
+    editMenu->addAction(m_undoAction);
+    editMenu->addAction(m_redoAction);
+
     QMenu* viewMenu = m_mainWindow->menuBar()->addMenu(tr("表示"));
     viewMenu->addAction(m_randomizeAction);
+    viewMenu->addAction(m_enterSeedAction);
+    viewMenu->addAction(m_copySeedAction);
     viewMenu->addSeparator();
     viewMenu->addAction(m_fullScreenAction);
     viewMenu->addAction(m_statusBarAction);
     viewMenu->addAction(m_pauseAction);
 
+    QMenu* helpMenu = m_mainWindow->menuBar()->addMenu(tr("ヘルプ"));
+    helpMenu->addAction(m_shortcutsAction);
+    helpMenu->addAction(m_versionAction);
+
     // The menu bar is hidden in full screen, and a hidden menu's shortcuts are
     // dead; on the window itself they keep working.
     m_mainWindow->addActions({m_showSettingsAction, m_randomizeAction, m_quitAction,
-                              m_exportImageAction, m_fullScreenAction});
+                              m_exportImageAction, m_fullScreenAction, m_undoAction, m_redoAction});
 }
 
 void LumenweaveApp::followModel() {
@@ -226,6 +326,12 @@ void LumenweaveApp::mainWindowStateChanged() {
     m_mainWindow->menuBar()->setVisible(!fullScreen);
     m_fullScreenAction->setChecked(fullScreen);
     m_leaveFullScreen->setEnabled(fullScreen);
+    // Without a menu bar the way out is told once on the way in, a start in
+    // full screen included.
+    if (fullScreen && !m_fullScreenHinted)
+        m_contentView->showModeMessage(tr("Esc または F11 でフルスクリーンを終了します"),
+                                       kNoticeMs);
+    m_fullScreenHinted = fullScreen;
 }
 
 bool LumenweaveApp::eventFilter(QObject* watched, QEvent* event) {
@@ -293,15 +399,19 @@ void LumenweaveApp::openControlPanelWindow() {
     window->setObjectName(QStringLiteral("control-panel"));
     window->setWindowTitle(tr("Lumenweave 設定"));
     window->setMinimumSize(kPanelMinimumWidth, kPanelMinimumHeight);
+
+    auto* view = new ControlPanelView(*m_appModel, window, [this] { resetToDefaults(); });
     if (const auto saved = restoredGeometry(m_appModel->preferencesStore(), kPanelGeometryKey))
         window->setGeometry(*saved);
     else
-        window->resize(kPanelDefaultWidth, kPanelDefaultHeight);
+        window->setGeometry(defaultPanelGeometry(*view));
     window->installEventFilter(this);
 
     auto* layout = new QVBoxLayout(window);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(new ControlPanelView(*m_appModel, window));
+    // The panel is the whole window, so that the height asked for is the form's.
+    layout->setSpacing(0);
+    layout->addWidget(view);
     layout->addWidget(new WindowAccessor(
         [this, closedWindow = QPointer<QWidget>(m_controlPanelWindow)](QWidget* reported) {
             if (m_pendingPanelWindow == reported) {
@@ -320,11 +430,131 @@ void LumenweaveApp::openControlPanelWindow() {
     window->activateWindow();
 }
 
+QRect LumenweaveApp::defaultPanelGeometry(const ControlPanelView& view) const {
+    QScreen* screen = m_mainWindow->screen();
+    const QRect area = screen ? screen->availableGeometry() : QRect();
+    const int titleBar = QApplication::style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    // As tall as the whole form at the panel's width, where the screen has room.
+    const QSize wanted(kPanelDefaultWidth,
+                       std::max(kPanelMinimumHeight, view.wholeFormHeight(kPanelDefaultWidth)));
+    return besideWindow(wanted, m_mainWindow->frameGeometry(), area, titleBar);
+}
+
+bool LumenweaveApp::routePauseKey(QObject* receiver, QEvent* event) {
+    if (event->type() != QEvent::KeyPress ||
+        !KeyEventCatcher::isPauseKey(*static_cast<QKeyEvent*>(event)))
+        return false;
+    auto* widget = qobject_cast<QWidget*>(receiver);
+    QWidget* catcher = m_contentView->keyCatcher();
+    // An open menu or list keeps its keys; the catcher takes its own.
+    if (!widget || widget == catcher || QApplication::activePopupWidget())
+        return false;
+    const QWidget* top = widget->window();
+    if (top == m_mainWindow) {
+        // A menu bar left in keyboard mode (Escape out of a menu) would open the
+        // menu again on Space; with the focus back on the catcher it lets go.
+        catcher->setFocus(Qt::OtherFocusReason);
+    } else if (top->objectName() != QLatin1String("control-panel") || usesSpace(widget)) {
+        return false;
+    }
+    QCoreApplication::sendEvent(catcher, event);
+    return true;
+}
+
+void LumenweaveApp::pushStep(const QString& text, std::function<void()> undo,
+                             std::function<void()> redo) {
+    m_undoStack->push(new UndoStep(text, std::move(undo), std::move(redo)));
+}
+
+void LumenweaveApp::resetToDefaults() {
+    const QVariantList before = m_appModel->resettableValues();
+    m_appModel->resetToDefaults();
+    if (m_appModel->resettableValues() == before)
+        return; // nothing to take back
+    pushStep(
+        tr("デフォルトに戻す"), [this, before] { m_appModel->restoreResettableValues(before); },
+        [this] { m_appModel->resetToDefaults(); });
+}
+
+void LumenweaveApp::showPatternSeed(std::uint64_t seed) {
+    const std::uint64_t before = m_contentView->patternSeed();
+    if (seed == before)
+        return;
+    m_contentView->setPatternSeed(seed);
+    pushStep(
+        tr("シードを入力"), [this, before] { m_contentView->setPatternSeed(before); },
+        [this, seed] { m_contentView->setPatternSeed(seed); });
+}
+
+void LumenweaveApp::askForSeed() {
+    auto* dialog = new SeedDialog(m_contentView->patternSeed(), m_mainWindow);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &SeedDialog::seedChosen, this, &LumenweaveApp::showPatternSeed);
+    dialog->open();
+}
+
+void LumenweaveApp::copySeed() {
+    const QString text = seedText(m_contentView->patternSeed());
+    QGuiApplication::clipboard()->setText(text);
+    m_contentView->showModeMessage(tr("シードをコピーしました: %1").arg(text), kNoticeMs);
+}
+
+QList<QPair<QString, QString>> LumenweaveApp::shortcutList() const {
+    QList<QPair<QString, QString>> list;
+    list.append({tr("スペース"), tr("一時停止・再開")});
+    for (const QAction* menu : m_mainWindow->menuBar()->actions()) {
+        if (!menu->menu())
+            continue;
+        for (const QAction* item : menu->menu()->actions()) {
+            if (item->shortcuts().isEmpty())
+                continue;
+            QStringList keys;
+            for (const QKeySequence& key : item->shortcuts())
+                keys << key.toString(QKeySequence::NativeText);
+            QString what = item->text().section(QLatin1Char('\t'), 0, 0);
+            what.remove(QStringLiteral("..."));
+            list.append({keys.join(QStringLiteral(" / ")), what});
+        }
+    }
+    list.append(
+        {m_leaveFullScreen->key().toString(QKeySequence::NativeText), tr("フルスクリーンを終了")});
+    return list;
+}
+
+void LumenweaveApp::showShortcuts() {
+    if (m_shortcutsWindow) {
+        m_shortcutsWindow->raise();
+        m_shortcutsWindow->activateWindow();
+        return;
+    }
+    auto* window = new QDialog(m_mainWindow);
+    window->setObjectName(QStringLiteral("shortcutsWindow"));
+    window->setWindowTitle(tr("キーボードショートカット"));
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    auto* table = new QTreeWidget;
+    table->setRootIsDecorated(false);
+    table->setSelectionMode(QAbstractItemView::NoSelection);
+    table->setHeaderLabels({tr("キー"), tr("操作")});
+    for (const auto& [keys, what] : shortcutList())
+        table->addTopLevelItem(new QTreeWidgetItem(QStringList{keys, what}));
+    table->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
+    connect(buttons, &QDialogButtonBox::rejected, window, &QDialog::close);
+    auto* layout = new QVBoxLayout(window);
+    layout->addWidget(table);
+    layout->addWidget(buttons);
+    window->resize(440, 420);
+    m_shortcutsWindow = window;
+    window->show();
+}
+
 void LumenweaveApp::showAbout() {
     // Not QMessageBox::about: its button says "OK", which Qt's catalogue leaves as is.
     auto* box =
         new QMessageBox(QMessageBox::NoIcon, tr("Lumenweave について"),
-                        tr("Lumenweave\n\nガボールパッチの場を描き、動かし、立体視で見せます。"),
+                        tr("Lumenweave\nバージョン %1\nビルド "
+                           "%2\n\nガボールパッチの場を描き、動かし、立体視で見せます。")
+                            .arg(QString::fromLatin1(kVersion), QString::fromLatin1(kBuildStamp)),
                         QMessageBox::Close, m_mainWindow);
     box->setObjectName(QStringLiteral("aboutBox"));
     box->setIconPixmap(QApplication::windowIcon().pixmap(64, 64));
@@ -340,8 +570,9 @@ LumenweaveApp::ShownFrame LumenweaveApp::shownFrame() const {
 void LumenweaveApp::exportImage() {
     // The frame of the moment the command was given, not of when a file is chosen.
     const ShownFrame frame = shownFrame();
+    // The desktop's pictures folder (XDG_PICTURES_DIR), made if it is not there yet.
     QString folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+    if (folder.isEmpty() || !QDir().mkpath(folder))
         folder = QDir::homePath();
 
     auto* dialog = new QFileDialog(m_mainWindow, tr("画像を書き出す"));
@@ -406,8 +637,11 @@ bool LumenweaveApp::writeFrame(const ShownFrame& frame, const QString& path) {
         showExportFailure(path, tr("絵を作れませんでした。"));
         return false;
     }
-    if (savePng(image.image, path).isEmpty())
+    if (savePng(image.image, path).isEmpty()) {
+        m_contentView->showModeMessage(tr("書き出しました: %1").arg(QFileInfo(path).fileName()),
+                                       kNoticeMs);
         return true;
+    }
     showExportFailure(path, writeFailureReason(path, image.image.sizeInBytes()));
     return false;
 }

@@ -6,14 +6,18 @@
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
+#include <cstdint>
+#include <functional>
 #include <memory>
 
 class QAction;
 class QCoreApplication;
 class QMainWindow;
 class QShortcut;
+class QUndoStack;
 
 class ContentView;
+class ControlPanelView;
 
 // The application shell: the one settings model, the main window with its menus,
 // and the control panel window opened on request. Closing the main window quits,
@@ -44,6 +48,14 @@ public:
     QAction* aboutAction() const { return m_aboutAction; }
     QAction* quitAction() const { return m_quitAction; }
     QAction* exportImageAction() const { return m_exportImageAction; }
+    QAction* undoAction() const { return m_undoAction; }
+    QAction* redoAction() const { return m_redoAction; }
+    QAction* enterSeedAction() const { return m_enterSeedAction; }
+    QAction* copySeedAction() const { return m_copySeedAction; }
+    QAction* shortcutsAction() const { return m_shortcutsAction; }
+    QAction* versionAction() const { return m_versionAction; }
+    // ランダマイズ, デフォルトに戻す and seeds typed in, to be taken back.
+    QUndoStack* undoStack() const { return m_undoStack; }
 
     // Opens the main window where it was last time, or at its default size.
     void show();
@@ -56,6 +68,13 @@ public:
     // lumenweave-render would for the same state; a failure is told in a
     // message box. Returns whether the file was written.
     bool exportImageTo(const QString& path);
+    // "デフォルトに戻す", undoable.
+    void resetToDefaults();
+    // Shows the field of seed, undoably; nothing when it is shown already.
+    void showPatternSeed(std::uint64_t seed);
+    // Every shortcut of the application, with what it does, as the shortcut
+    // window lists them.
+    QList<QPair<QString, QString>> shortcutList() const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -65,6 +84,14 @@ private:
     void buildMenus();
     void openControlPanelWindow();
     void showAbout();
+    void showShortcuts();
+    void askForSeed();
+    void copySeed();
+    // Space, sent to any widget of the main window, or to a panel control that
+    // would otherwise fire on it, pauses or resumes.
+    bool routePauseKey(QObject* receiver, QEvent* event);
+    void pushStep(const QString& text, std::function<void()> undo, std::function<void()> redo);
+    QRect defaultPanelGeometry(const ControlPanelView& view) const;
     void mainWindowStateChanged();
     void mainWindowClosing();
     void saveMainWindowGeometry();
@@ -93,5 +120,14 @@ private:
     QAction* m_aboutAction = nullptr;
     QAction* m_quitAction = nullptr;
     QAction* m_exportImageAction = nullptr;
+    QAction* m_undoAction = nullptr;
+    QAction* m_redoAction = nullptr;
+    QAction* m_enterSeedAction = nullptr;
+    QAction* m_copySeedAction = nullptr;
+    QAction* m_shortcutsAction = nullptr;
+    QAction* m_versionAction = nullptr;
     QShortcut* m_leaveFullScreen = nullptr;
+    QUndoStack* m_undoStack = nullptr;
+    QPointer<QWidget> m_shortcutsWindow;
+    bool m_fullScreenHinted = false; // the hint for this stay in full screen was shown
 };

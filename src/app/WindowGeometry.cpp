@@ -10,6 +10,8 @@ namespace {
 constexpr double kDefaultFill = 0.9;
 // Beyond any screen arrangement in use; keeps later arithmetic far from overflow.
 constexpr int kCoordinateLimit = 1 << 20;
+// Between the main window's frame and a side window's.
+constexpr int kSideGap = 8;
 
 qint64 overlapArea(const QRect& a, const QRect& b) {
     const QRect overlap = a.intersected(b);
@@ -77,5 +79,25 @@ QRect fitIntoScreens(const QRect& saved, const QList<QRect>& available, int titl
     const QSize size = saved.size().boundedTo(area.size());
     const int x = std::clamp(saved.x(), area.left(), area.right() - size.width() + 1);
     const int y = std::clamp(saved.y(), area.top(), area.bottom() - size.height() + 1);
+    return QRect(QPoint(x, y), size);
+}
+
+QRect besideWindow(const QSize& preferred, const QRect& mainFrame, const QRect& available,
+                   int titleBarHeight) {
+    if (available.isEmpty())
+        return QRect(mainFrame.topRight() + QPoint(kSideGap, 0), preferred);
+    // Before a window is mapped its frame is unknown, and a window manager may
+    // put either the frame or the client area at the place asked for: room for
+    // a title bar is left above and below, so that both stay on the screen.
+    const int title = std::clamp(titleBarHeight, 0, available.height() / 4);
+    const QRect area = available.adjusted(0, title, 0, -title);
+    const QSize size = preferred.boundedTo(area.size()).expandedTo(QSize(1, 1));
+    int x = area.right() - size.width() + 1;
+    if (mainFrame.right() + kSideGap + size.width() <= area.right())
+        x = mainFrame.right() + kSideGap + 1;
+    else if (mainFrame.left() - kSideGap - size.width() >= area.left())
+        x = mainFrame.left() - kSideGap - size.width();
+    const int y =
+        std::clamp(mainFrame.top() + titleBarHeight, area.top(), area.bottom() - size.height() + 1);
     return QRect(QPoint(x, y), size);
 }

@@ -23,3 +23,10 @@ std::optional<QRect> parseWindowGeometry(const QVariant& stored);
 // overlaps most, or the first one (the primary) when it overlaps none, leaving
 // titleBarHeight above it for the frame's title bar.
 QRect fitIntoScreens(const QRect& saved, const QList<QRect>& available, int titleBarHeight);
+
+// Where a side window (the control panel) of the preferred size opens: beside
+// the main window's frame, on its right where there is room, else on its left,
+// else at the area's right edge; level with its top; shrunk and moved to lie
+// whole within the available area, titleBarHeight away from its top and bottom.
+QRect besideWindow(const QSize& preferred, const QRect& mainFrame, const QRect& available,
+                   int titleBarHeight);

@@ -3,6 +3,7 @@
 #include "GpuGeneration.h"
 
 #include <QPainter>
+#include <QRegularExpression>
 
 namespace {
 
@@ -24,6 +25,19 @@ FrameImage failed(FrameImage::Failure failure) {
 
 QString seedText(std::uint64_t patternSeed) {
     return QStringLiteral("0x%1").arg(patternSeed, 16, 16, QLatin1Char('0'));
+}
+
+std::optional<std::uint64_t> parseSeed(const QString& text) {
+    static const QRegularExpression decimal(QStringLiteral("^[0-9]+$"));
+    static const QRegularExpression hex(QStringLiteral("^0[xX][0-9a-fA-F]+$"));
+    bool ok = false;
+    std::uint64_t v = 0;
+    // toULongLong reports overflow past 2^64 - 1 as a failure.
+    if (hex.match(text).hasMatch())
+        v = text.mid(2).toULongLong(&ok, 16);
+    else if (decimal.match(text).hasMatch())
+        v = text.toULongLong(&ok, 10);
+    return ok ? std::optional(v) : std::nullopt;
 }
 
 FrameImage renderFrameImage(const RenderSnapshot& snapshot, std::uint64_t patternSeed,

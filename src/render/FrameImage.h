@@ -6,6 +6,7 @@
 
 #include <QImage>
 #include <cstdint>
+#include <optional>
 
 // One frame as a picture, at the pass's full pixel size: one canvas, or the two
 // eyes side by side (left eye first), as rendered, before the display's own
@@ -24,3 +25,6 @@ FrameImage renderFrameImage(const RenderSnapshot& snapshot, std::uint64_t patter
 
 // The seed as the image's text holds it: "0x" and sixteen hex digits.
 QString seedText(std::uint64_t patternSeed);
+// A seed written as a whole decimal number or as "0x" and hex digits, 0 to
+// 2^64 - 1, nothing around it; anything else is nothing.
+std::optional<std::uint64_t> parseSeed(const QString& text);

@@ -1,5 +1,6 @@
 #include "RenderOptions.h"
 
+#include "FrameImage.h"
 #include "OptionEnums.h"
 #include "RGBAImage.h"
 
@@ -137,20 +138,12 @@ Values split(const QStringList& arguments) {
 }
 
 std::uint64_t seedValue(const QString& text) {
-    static const QRegularExpression decimal(QStringLiteral("^[0-9]+$"));
-    static const QRegularExpression hex(QStringLiteral("^0[xX][0-9a-fA-F]+$"));
-    bool ok = false;
-    std::uint64_t v = 0;
-    // toULongLong reports overflow past 2^64 - 1 as a failure.
-    if (hex.match(text).hasMatch())
-        v = text.mid(2).toULongLong(&ok, 16);
-    else if (decimal.match(text).hasMatch())
-        v = text.toULongLong(&ok, 10);
-    if (!ok)
+    const std::optional<std::uint64_t> v = parseSeed(text);
+    if (!v)
         fail(tr("--seed には 0 から 18446744073709551615 までの10進数か 0x で始まる16進数を"
                 "指定してください（'%1' は使えません）")
                  .arg(text));
-    return v;
+    return *v;
 }
 
 void sizeValue(const QString& text, RenderRequest& request) {

@@ -3,6 +3,8 @@
 #include <QHash>
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <vector>
 
 namespace {
 
@@ -258,27 +260,72 @@ bool AppModel::isAnyAnimationEnabled() const {
            m_isRandomTileSpinEnabled;
 }
 
+namespace {
+
+// One setting that a reset puts back: its default, and how to read and assign it.
+struct ResetStep {
+    QVariant defaultValue;
+    std::function<QVariant(const AppModel&)> get;
+    std::function<void(AppModel&, const QVariant&)> set;
+};
+
+template <typename T>
+ResetStep resetStep(T (AppModel::*get)() const, void (AppModel::*set)(T), T defaultValue) {
+    return {QVariant::fromValue(defaultValue),
+            [get](const AppModel& m) { return QVariant::fromValue((m.*get)()); },
+            [set](AppModel& m, const QVariant& v) { (m.*set)(v.value<T>()); }};
+}
+
+// In the reset's order. Assigned in this order, the values read before a reset
+// come back whole: of the two exclusive depth modes the one that was on is
+// assigned last.
+const std::vector<ResetStep>& resetSteps() {
+    static const std::vector<ResetStep> steps = {
+        resetStep(&AppModel::maxPatchSize, &AppModel::setMaxPatchSize, 128.0),
+        resetStep(&AppModel::phaseAnimationSpeed, &AppModel::setPhaseAnimationSpeed, 1.0),
+        resetStep(&AppModel::rotationAnimationSpeed, &AppModel::setRotationAnimationSpeed, 30.0),
+        resetStep(&AppModel::isPhaseAnimationEnabled, &AppModel::setIsPhaseAnimationEnabled, false),
+        resetStep(&AppModel::isRotationAnimationEnabled, &AppModel::setIsRotationAnimationEnabled,
+                  false),
+        resetStep(&AppModel::animationMaxFPS, &AppModel::setAnimationMaxFPS, 30.0),
+        resetStep(&AppModel::animationRenderScale, &AppModel::setAnimationRenderScale, 1.0),
+        resetStep(&AppModel::isRandomTileSpinEnabled, &AppModel::setIsRandomTileSpinEnabled, false),
+        resetStep(&AppModel::isBreathingEnabled, &AppModel::setIsBreathingEnabled, false),
+        resetStep(&AppModel::randomSpinInterval, &AppModel::setRandomSpinInterval, 2.0),
+        resetStep(&AppModel::isStereoscopicMode, &AppModel::setIsStereoscopicMode, false),
+        resetStep(&AppModel::stereoPhaseDisparity, &AppModel::setStereoPhaseDisparity, 0.25),
+        resetStep(&AppModel::isColorMode, &AppModel::setIsColorMode, false),
+        resetStep(&AppModel::isColorInverted, &AppModel::setIsColorInverted, false),
+        resetStep(&AppModel::displayGamma, &AppModel::setDisplayGamma, 1.0),
+        resetStep(&AppModel::displayBlackLift, &AppModel::setDisplayBlackLift, 0.0),
+        resetStep(&AppModel::isIlluminantMode, &AppModel::setIsIlluminantMode, false),
+        resetStep(&AppModel::isAutostereogramMode, &AppModel::setIsAutostereogramMode, false),
+        resetStep(&AppModel::sirdsStripColumns, &AppModel::setSirdsStripColumns, qint64(3)),
+        resetStep(&AppModel::isCrossEyedStereo, &AppModel::setIsCrossEyedStereo, false),
+    };
+    return steps;
+}
+
+} // namespace
+
 void AppModel::resetToDefaults() {
-    setMaxPatchSize(128.0);
-    setPhaseAnimationSpeed(1.0);
-    setRotationAnimationSpeed(30.0);
-    setIsPhaseAnimationEnabled(false);
-    setIsRotationAnimationEnabled(false);
-    setAnimationMaxFPS(30.0);
-    setAnimationRenderScale(1.0);
-    setIsRandomTileSpinEnabled(false);
-    setIsBreathingEnabled(false);
-    setRandomSpinInterval(2.0);
-    setIsStereoscopicMode(false);
-    setStereoPhaseDisparity(0.25);
-    setIsColorMode(false);
-    setIsColorInverted(false);
-    setDisplayGamma(1.0);
-    setDisplayBlackLift(0.0);
-    setIsIlluminantMode(false);
-    setIsAutostereogramMode(false);
-    setSirdsStripColumns(3);
-    setIsCrossEyedStereo(false);
+    for (const ResetStep& step : resetSteps())
+        step.set(*this, step.defaultValue);
+}
+
+QVariantList AppModel::resettableValues() const {
+    QVariantList values;
+    for (const ResetStep& step : resetSteps())
+        values << step.get(*this);
+    return values;
+}
+
+void AppModel::restoreResettableValues(const QVariantList& values) {
+    const std::vector<ResetStep>& steps = resetSteps();
+    if (values.size() != qsizetype(steps.size()))
+        return;
+    for (std::size_t i = 0; i < steps.size(); ++i)
+        steps[i].set(*this, values[qsizetype(i)]);
 }
 
 void AppModel::requestRandomize() {

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QObject>
 #include <QUuid>
+#include <QVariantList>
 #include <atomic>
 #include <memory>
 #include <optional>
@@ -28,7 +29,6 @@ public:
     explicit AppModel(QObject* parent = nullptr);
     explicit AppModel(std::shared_ptr<PreferencesStore> store, QObject* parent = nullptr);
     ~AppModel() override;
-
 
     double maxPatchSize() const { return m_maxPatchSize; }
     void setMaxPatchSize(double v);
@@ -95,6 +95,9 @@ public:
 
     // Puts the picture, animation and display settings back to their defaults.
     void resetToDefaults();
+    // The values a reset puts back, as they are now, and their return (an undo).
+    QVariantList resettableValues() const;
+    void restoreResettableValues(const QVariantList& values);
     // Asks for a new random pattern: a fresh UUID in randomizeNonce.
     void requestRandomize();
 

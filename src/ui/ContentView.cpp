@@ -397,7 +397,17 @@ void ContentView::runReactions() {
 }
 
 void ContentView::randomizePattern() {
-    m_state->patternSeed = QRandomGenerator::system()->generate64();
+    const std::uint64_t previous = m_state->patternSeed;
+    setPatternSeed(QRandomGenerator::system()->generate64());
+    emit patternRandomized(previous, m_state->patternSeed);
+}
+
+void ContentView::setPatternSeed(std::uint64_t seed) {
+    m_state->patternSeed = seed;
+    refreshStatusBar();
+    // Before the canvas first appears the tile set is built there, from this seed.
+    if (!m_state->lastProxy)
+        return;
     m_state->clearTileSet();
     // While suspended the new seed waits for the render on return.
     if (m_state->isLifecycleSuspended)
@@ -483,8 +493,8 @@ void ContentView::setShowStatusDetail(bool on) {
     refreshStatusBar();
 }
 
-void ContentView::showModeMessage(const QString& text) {
-    m_toast->showModeMessage(text);
+void ContentView::showModeMessage(const QString& text, int hideDelayMs) {
+    m_toast->showModeMessage(text, hideDelayMs);
 }
 
 void ContentView::hideModeMessage() {
@@ -495,6 +505,14 @@ QString ContentView::statusText() const {
     StatusTextInputs in;
     in.showStatusDetail = m_showStatusDetail;
     in.lastFps = int(std::clamp<std::int64_t>(m_state->lastFps, 0, INT32_MAX));
+    // A frame rate only while frames come; the last one would look like a live rate.
+    if (isAnimationDriven())
+        in.motion = StatusTextInputs::Motion::running;
+    else if (m_model.isAnyAnimationEnabled())
+        in.motion = StatusTextInputs::Motion::paused;
+    else
+        in.motion = StatusTextInputs::Motion::still;
+    in.patternSeed = m_state->patternSeed;
     in.maxPatchSize = m_state->maxPatchSize;
     in.viewWidth = m_state->viewSize.width();
     in.isIlluminantMode = m_model.isIlluminantMode();

@@ -58,10 +58,13 @@ public:
     void updateDisplayLink();
     void stopDisplayLink();
     void randomizePattern();
+    // Shows the field of seed: a randomize, its undo, a seed typed in.
+    void setPatternSeed(std::uint64_t seed);
+    std::uint64_t patternSeed() const { return m_state->patternSeed; }
     void resumeAnimation();
     void handleRenderTriggerChange(const RenderTriggerState& oldState,
                                    const RenderTriggerState& newState);
-    void showModeMessage(const QString& text);
+    void showModeMessage(const QString& text, int hideDelayMs = ModeToastView::kHideDelayMs);
     void hideModeMessage();
     QString statusText() const;
     double currentBackingScale() const;
@@ -74,6 +77,8 @@ public:
     RenderTriggerState renderTriggerState() const { return m_watched.trigger; }
 
     // ---- layers, for the shell and tests ----
+    // The widget that takes the pause key, whichever widget of the window was sent it.
+    QWidget* keyCatcher() const { return m_keyCatcher; }
     FieldPresenter* presenter() const { return m_presenter; }
     // The widget that holds the presenter's window in this view.
     QWidget* presenterHost() const { return m_presenterHost; }
@@ -84,6 +89,8 @@ public:
 signals:
     // Every render this view asks for, with its force flag.
     void renderRequested(bool force);
+    // A randomize request drew a new pattern seed.
+    void patternRandomized(std::uint64_t previousSeed, std::uint64_t seed);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -95,11 +95,12 @@ QWidget* trailing(QWidget* control) {
 
 } // namespace
 
-ControlPanelView::ControlPanelView(AppModel& model, QWidget* parent)
-    : QWidget(parent), m_model(model) {
+ControlPanelView::ControlPanelView(AppModel& model, QWidget* parent, std::function<void()> reset)
+    : QWidget(parent), m_model(model), m_reset(std::move(reset)) {
     setMinimumSize(260, 300);
 
     auto* content = new QWidget;
+    m_form = content;
     auto* form = new QVBoxLayout(content);
     form->addWidget(makeSizeSection());
     form->addWidget(makeColorSection());
@@ -126,6 +127,12 @@ ControlPanelView::ControlPanelView(AppModel& model, QWidget* parent)
 
     connect(&m_model, &AppModel::changed, this, &ControlPanelView::refresh);
     refresh();
+}
+
+int ControlPanelView::wholeFormHeight(int width) const {
+    // Rows grow taller as they narrow.
+    return m_form->hasHeightForWidth() ? m_form->heightForWidth(width)
+                                       : m_form->sizeHint().height();
 }
 
 SettingRow* ControlPanelView::row(const QString& caption, QWidget* control,
@@ -333,7 +340,12 @@ QWidget* ControlPanelView::makeButtonSection() {
     reset->setObjectName(QStringLiteral("resetButton"));
     reset->setAutoDefault(false);
     reset->setToolTip(tr("設定を初期値に戻します"));
-    connect(reset, &QPushButton::clicked, &m_model, &AppModel::resetToDefaults);
+    connect(reset, &QPushButton::clicked, this, [this] {
+        if (m_reset)
+            m_reset();
+        else
+            m_model.resetToDefaults();
+    });
     return makeSection(QString(), {randomize, reset});
 }
 

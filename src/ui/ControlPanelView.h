@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 
 class AppModel;
 class QAbstractButton;
@@ -28,7 +29,13 @@ class SettingRow;
 class ControlPanelView : public QWidget {
     Q_OBJECT
 public:
-    explicit ControlPanelView(AppModel& model, QWidget* parent = nullptr);
+    // The reset button calls reset (the shell's undoable reset), or the model's
+    // resetToDefaults() when none is given.
+    explicit ControlPanelView(AppModel& model, QWidget* parent = nullptr,
+                              std::function<void()> reset = {});
+
+    // The height that shows the whole form at this width, without scrolling.
+    int wholeFormHeight(int width) const;
 
 private:
     QWidget* makeSizeSection();
@@ -50,7 +57,9 @@ private:
     void refresh();
 
     AppModel& m_model;
+    std::function<void()> m_reset;
     bool m_updating = false;
+    QWidget* m_form = nullptr;
 
     QButtonGroup* m_sizeGroup = nullptr;
     QComboBox* m_colorMode = nullptr;

@@ -21,9 +21,13 @@ void KeyEventCatcher::showEvent(QShowEvent* event) {
     setFocus(Qt::OtherFocusReason);
 }
 
-void KeyEventCatcher::keyPressEvent(QKeyEvent* event) {
+bool KeyEventCatcher::isPauseKey(const QKeyEvent& event) {
     // Ctrl plays the part of Command here: Ctrl+Space belongs to someone else.
-    if (event->key() != Qt::Key_Space || event->modifiers().testFlag(Qt::ControlModifier)) {
+    return event.key() == Qt::Key_Space && !event.modifiers().testFlag(Qt::ControlModifier);
+}
+
+void KeyEventCatcher::keyPressEvent(QKeyEvent* event) {
+    if (!isPauseKey(*event)) {
         QWidget::keyPressEvent(event);
         return;
     }

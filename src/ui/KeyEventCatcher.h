@@ -4,6 +4,7 @@
 #include <functional>
 
 class AppModel;
+class QKeyEvent;
 
 // An invisible widget in the main window that takes the keyboard focus whenever
 // it is placed in a window. Space (alone or with Shift, Alt or Meta) pauses or
@@ -14,6 +15,9 @@ class KeyEventCatcher : public QWidget {
 public:
     KeyEventCatcher(AppModel& model, std::function<void(const QString&)> onMessage,
                     QWidget* parent = nullptr);
+
+    // Space, alone or with Shift, Alt or Meta.
+    static bool isPauseKey(const QKeyEvent& event);
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -41,7 +41,7 @@ void ModeToastView::fadeTo(double opacity, int durationMs, QEasingCurve::Type cu
     m_fade->start();
 }
 
-void ModeToastView::showModeMessage(const QString& text) {
+void ModeToastView::showModeMessage(const QString& text, int hideDelayMs) {
     m_message = text;
     if (text != m_text) {
         m_text = text;
@@ -49,7 +49,7 @@ void ModeToastView::showModeMessage(const QString& text) {
     }
     m_visible = true;
     fadeTo(1.0, kFadeInMs, QEasingCurve::InQuad);
-    m_hideTimer.start();
+    m_hideTimer.start(hideDelayMs);
     emit messageChanged();
     emit changed();
 }

@@ -24,8 +24,8 @@ public:
 
     explicit ModeToastView(QObject* parent = nullptr);
 
-    // Shows text at once and restarts the hide delay.
-    void showModeMessage(const QString& text);
+    // Shows text at once and hides it hideDelayMs after this last message.
+    void showModeMessage(const QString& text, int hideDelayMs = kHideDelayMs);
     // Clears the message and fades the toast out.
     void hideModeMessage();
     // The message being shown; empty once the hide has begun.

@@ -1,5 +1,6 @@
 #include "StatusText.h"
 
+#include "FrameImage.h"
 #include "OptionEnums.h"
 
 #include <QCoreApplication>
@@ -81,14 +82,24 @@ QString depthPresetLabel(double disparity) {
 }
 
 QString statusText(const StatusTextInputs& in) {
-    if (!in.showStatusDetail)
-        return QString::asprintf("%3dfps", in.lastFps);
+    if (!in.showStatusDetail) {
+        switch (in.motion) {
+        case StatusTextInputs::Motion::running:
+            return QString::asprintf("%3dfps", in.lastFps);
+        case StatusTextInputs::Motion::paused:
+            return tr("一時停止", "status overlay");
+        case StatusTextInputs::Motion::still:
+            return tr("静止", "status overlay");
+        }
+    }
 
     const QString tileLine = tr("タイル:", "status overlay") +
                              QString::number(truncated(in.maxPatchSize)) + QStringLiteral("px  ") +
                              tr("幅:", "status overlay") +
                              QString::number(truncated(in.viewWidth)) + QStringLiteral("pt");
+    const QString seedLine = tr("シード:", "status overlay") + seedText(in.patternSeed);
     const QString buildLine = tr("ビルド:", "status overlay") + QString::fromLatin1(kBuildStamp);
-    return QStringList{tileLine, colourLine(in), animationLine(in), depthLine(in), buildLine}.join(
-        QLatin1Char('\n'));
+    return QStringList{tileLine,      colourLine(in), animationLine(in),
+                       depthLine(in), seedLine,       buildLine}
+        .join(QLatin1Char('\n'));
 }

@@ -1,16 +1,26 @@
 #include "LumenweaveApp.h"
+#include "BuildInfo.h"
 #include "ContentView.h"
 #include "FrameImage.h"
+#include "SeedDialog.h"
 #include "TerminationSignals.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QClipboard>
+#include <QDialogButtonBox>
 #include <QDir>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -71,7 +81,12 @@ TEST_F(LumenweaveAppTest, SettingsCommandOpensRaisesRestoresAndReopensOnePanel) 
     EXPECT_EQ(app.controlPanelWindow(), nullptr);
     settle();
     EXPECT_EQ(app.controlPanelWindow(), first);
-    EXPECT_EQ(first->size(), QSize(320, 560));
+    // Within the screen, beside the main window, the whole form shown.
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(first));
+    EXPECT_TRUE(first->screen()->availableGeometry().contains(first->frameGeometry()));
+    EXPECT_FALSE(first->frameGeometry().intersects(app.mainWindow()->frameGeometry()));
+    EXPECT_EQ(first->width(), 320);
+    EXPECT_FALSE(first->findChild<QScrollArea*>()->verticalScrollBar()->isVisible());
     EXPECT_EQ(first->minimumSize(), QSize(260, 300));
 
     // Behind the main window: brought forward, no second panel.
@@ -131,40 +146,55 @@ TEST_F(LumenweaveAppTest, RandomizeBeforeTheCanvasAppearsChangesOnlyTheNonce) {
     EXPECT_EQ(app.contentView()->renderState().patternSeed, seed);
 }
 
-TEST_F(LumenweaveAppTest, SpacePausesFromTheMainWindowOnly) {
+TEST_F(LumenweaveAppTest, SpacePausesWhateverTheMenuBarOrAPanelButtonDidBefore) {
     auto store = std::make_shared<MemoryPreferencesStore>();
     LumenweaveApp app(std::make_unique<AppModel>(store));
     app.show();
-    QWidget* main = app.mainWindow();
+    QMainWindow* main = app.mainWindow();
     main->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(main));
+    const AppModel& model = app.appModel();
 
     // Delivered like a real key press: to the window's focus widget.
     QTest::keyClick(main->windowHandle(), Qt::Key_Space);
-    EXPECT_TRUE(app.appModel().isAnimationPaused());
+    EXPECT_TRUE(model.isAnimationPaused());
     QTest::keyClick(main->windowHandle(), Qt::Key_Space, Qt::ControlModifier);
-    EXPECT_TRUE(app.appModel().isAnimationPaused()) << "Ctrl+Space is passed on";
+    EXPECT_TRUE(model.isAnimationPaused()) << "Ctrl+Space is passed on";
     EXPECT_TRUE(app.pauseAction()->isChecked()) << "the menu item follows";
     EXPECT_TRUE(app.pauseAction()->shortcuts().isEmpty()) << "Space stays the catcher's";
 
-    // A fresh panel has no control focused, so Space there changes nothing.
+    // Escape out of the View menu leaves the menu bar in keyboard mode, where
+    // Space would open the menu again.
+    QMenu* viewMenu = nullptr;
+    for (QAction* menu : main->menuBar()->actions())
+        if (menu->menu() && menu->menu()->actions().contains(app.pauseAction()))
+            viewMenu = menu->menu();
+    ASSERT_NE(viewMenu, nullptr);
+    main->menuBar()->setActiveAction(viewMenu->menuAction());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return viewMenu->isVisible(); }, 5000));
+    QTest::keyClick(viewMenu, Qt::Key_Escape);
+    ASSERT_FALSE(viewMenu->isVisible());
+    QTest::keyClick(main->windowHandle(), Qt::Key_Space);
+    EXPECT_FALSE(model.isAnimationPaused()) << "resumed";
+    EXPECT_FALSE(viewMenu->isVisible()) << "no menu opened";
+
+    // In the panel: a button clicked keeps the focus, yet Space pauses rather
+    // than pressing it again (ランダマイズ once threw the field away).
     app.showControlPanel();
     settle();
     QWidget* panel = app.controlPanelWindow();
     ASSERT_NE(panel, nullptr);
     panel->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(panel));
+    QSignalSpy nonce(&model, &AppModel::randomizeNonceChanged);
+    auto* randomize = panel->findChild<QAbstractButton*>(QStringLiteral("randomizeButton"));
+    QTest::mouseClick(randomize, Qt::LeftButton);
+    ASSERT_EQ(nonce.count(), 1);
     const QHash<QString, QVariant> before = store->values();
     QTest::keyClick(panel->windowHandle(), Qt::Key_Space);
-    EXPECT_TRUE(app.appModel().isAnimationPaused()) << "the panel has no pause key";
+    EXPECT_EQ(nonce.count(), 1) << "not pressed again";
+    EXPECT_TRUE(model.isAnimationPaused());
     EXPECT_EQ(store->values(), before) << "no setting changed";
-    EXPECT_EQ(app.appModel().maxPatchSize(), 128.0);
-
-    // Tab walks on to the first control.
-    QTest::keyClick(panel->windowHandle(), Qt::Key_Tab);
-    ASSERT_NE(QApplication::focusWidget(), nullptr);
-    EXPECT_EQ(QApplication::focusWidget()->objectName(),
-              QStringLiteral("maxPatchSizePickerSegment0"));
 }
 
 TEST_F(LumenweaveAppTest, ViewMenuFollowsAndSetsTheModel) {
@@ -194,6 +224,8 @@ TEST_F(LumenweaveAppTest, FullScreenHidesTheMenuBarAndEscapeLeavesIt) {
     EXPECT_TRUE(main->isFullScreen());
     EXPECT_TRUE(app.fullScreenAction()->isChecked());
     EXPECT_FALSE(main->menuBar()->isVisible());
+    EXPECT_EQ(app.contentView()->modeChangeMessage(),
+              QStringLiteral("Esc または F11 でフルスクリーンを終了します"));
     // With the menu bar hidden the application's shortcuts still work.
     QSignalSpy nonce(&app.appModel(), &AppModel::randomizeNonceChanged);
     QTest::keyClick(main->windowHandle(), Qt::Key_R, Qt::ControlModifier);
@@ -240,9 +272,25 @@ TEST_F(LumenweaveAppTest, MenusDialogsAndQtTextsAreJapanese) {
                 << text.toStdString();
     }
 
-    app.aboutAction()->trigger();
+    // The shortcut window lists every key the menus answer, and the two they do not show.
+    const auto shortcuts = app.shortcutList();
+    QStringList keys;
+    for (const auto& [key, what] : shortcuts)
+        keys << key;
+    EXPECT_EQ(keys.first(), QStringLiteral("スペース"));
+    EXPECT_TRUE(keys.contains(QStringLiteral("Esc")));
+    for (QAction* menu : app.mainWindow()->menuBar()->actions())
+        for (QAction* item : menu->menu()->actions())
+            for (const QKeySequence& key : item->shortcuts())
+                EXPECT_TRUE(keys.join(QLatin1Char(' ')).contains(key.toString()))
+                    << item->text().toStdString();
+
+    app.versionAction()->trigger();
     auto* about = app.mainWindow()->findChild<QMessageBox*>(QStringLiteral("aboutBox"));
     ASSERT_NE(about, nullptr);
+    EXPECT_TRUE(about->text().contains(QStringLiteral("バージョン ") + kVersion));
+    EXPECT_TRUE(about->text().contains(QStringLiteral("ビルド ") + kBuildStamp));
+    EXPECT_FALSE(about->iconPixmap().isNull());
     for (QAbstractButton* button : about->buttons())
         EXPECT_FALSE(button->text().contains(latin)) << button->text().toStdString();
     about->close();
@@ -299,6 +347,7 @@ TEST_F(LumenweaveAppTest, WindowGeometryIsRememberedApartFromTheSettings) {
         ASSERT_TRUE(QTest::qWaitForWindowExposed(app.mainWindow()));
         EXPECT_TRUE(app.mainWindow()->isFullScreen());
         EXPECT_TRUE(app.fullScreenAction()->isChecked());
+        EXPECT_TRUE(app.contentView()->modeChangeMessage().startsWith(QStringLiteral("Esc")));
         app.setFullScreen(false);
         EXPECT_TRUE(
             QTest::qWaitFor([&] { return app.mainWindow()->size() == QSize(700, 500); }, 5000));
@@ -364,6 +413,7 @@ TEST_F(LumenweaveAppTest, ExportWritesTheShownFrameOrSaysWhyNot) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return bool(state.leftTexture()); }, 30000));
     const QString path = dir.filePath(QStringLiteral("field.png"));
     ASSERT_TRUE(app.exportImageTo(path));
+    EXPECT_EQ(app.contentView()->modeChangeMessage(), QStringLiteral("書き出しました: field.png"));
     const QImage written(path);
     const double scale = state.currentBackingScale();
     EXPECT_EQ(written.size(), (state.viewSize * scale).toSize()) << "full pixel resolution";
@@ -401,4 +451,83 @@ TEST_F(LumenweaveAppTest, ExportWritesTheShownFrameOrSaysWhyNot) {
     box = failureBox();
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(box->informativeText(), QStringLiteral("ファイルの大きさの上限を超えました。"));
+    delete box;
+
+    // The dialog opens in the desktop's pictures folder, made if need be.
+    const QString pictures = dir.filePath(QStringLiteral("写真"));
+    QFile dirs(dir.filePath(QStringLiteral("user-dirs.dirs")));
+    ASSERT_TRUE(dirs.open(QIODevice::WriteOnly));
+    dirs.write("XDG_PICTURES_DIR=\"" + pictures.toUtf8() + "\"\n");
+    dirs.close();
+    const QByteArray configHome = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", dir.path().toUtf8());
+    app.exportImageAction()->trigger();
+    qputenv("XDG_CONFIG_HOME", configHome);
+    auto* dialog = app.mainWindow()->findChild<QFileDialog*>(QStringLiteral("exportDialog"));
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->directory().absolutePath(), pictures);
+    EXPECT_TRUE(QFileInfo(pictures).isDir());
+    dialog->reject();
+}
+
+TEST_F(LumenweaveAppTest, RandomizeResetAndTypedSeedsCanBeTakenBack) {
+    LumenweaveApp app(memoryModel());
+    app.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(app.mainWindow()));
+    ContentView* view = app.contentView();
+    settle();
+
+    // Twenty-five randomizes, taken back one by one to the first field.
+    QList<std::uint64_t> seeds{view->patternSeed()};
+    for (int i = 0; i < 25; ++i) {
+        app.randomizeAction()->trigger();
+        settle();
+        seeds << view->patternSeed();
+    }
+    EXPECT_EQ(QSet<std::uint64_t>(seeds.begin(), seeds.end()).size(), 26);
+    for (int i = 24; i >= 0; --i) {
+        app.undoAction()->trigger();
+        ASSERT_EQ(view->patternSeed(), seeds[i]) << i;
+    }
+    EXPECT_FALSE(app.undoAction()->isEnabled());
+    app.redoAction()->trigger();
+    EXPECT_EQ(view->patternSeed(), seeds[1]);
+
+    // The panel's reset, taken back whole and done again.
+    AppModel& model = app.appModel();
+    model.setDisplayGamma(1.7);
+    model.setIsAutostereogramMode(true);
+    app.showControlPanel();
+    settle();
+    QTest::mouseClick(
+        app.controlPanelWindow()->findChild<QAbstractButton*>(QStringLiteral("resetButton")),
+        Qt::LeftButton);
+    ASSERT_EQ(model.displayGamma(), 1.0);
+    app.undoAction()->trigger();
+    EXPECT_EQ(model.displayGamma(), 1.7);
+    EXPECT_TRUE(model.isAutostereogramMode());
+    app.redoAction()->trigger();
+    EXPECT_EQ(model.displayGamma(), 1.0);
+
+    // A seed typed in: told what is wrong until it is one, then shown, copied, taken back.
+    const std::uint64_t before = view->patternSeed();
+    app.enterSeedAction()->trigger();
+    auto* dialog = app.mainWindow()->findChild<SeedDialog*>();
+    ASSERT_NE(dialog, nullptr);
+    auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("seedEdit"));
+    auto* message = dialog->findChild<QLabel*>(QStringLiteral("seedMessage"));
+    auto* accept = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+    for (const char* bad : {"abc", "18446744073709551616", " 5", "+5", "0x"}) {
+        edit->setText(QString::fromLatin1(bad));
+        EXPECT_FALSE(accept->isEnabled()) << bad;
+        EXPECT_TRUE(message->text().contains(QStringLiteral("シードではありません"))) << bad;
+    }
+    edit->setText(QStringLiteral("0x1234ABCD"));
+    ASSERT_TRUE(accept->isEnabled());
+    accept->click();
+    EXPECT_EQ(view->patternSeed(), 0x1234abcdu);
+    app.copySeedAction()->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("0x000000001234abcd"));
+    app.undoAction()->trigger();
+    EXPECT_EQ(view->patternSeed(), before);
 }

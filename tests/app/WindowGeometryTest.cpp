@@ -39,3 +39,19 @@ TEST(WindowGeometry, FitsIntoTheScreensPresentNow) {
     const QRect huge = fitIntoScreens(QRect(0, 0, 5000, 4000), screens, 30);
     EXPECT_EQ(huge, QRect(0, 30, 1920, 1050));
 }
+
+TEST(WindowGeometry, ThePanelOpensBesideTheMainWindowWithinTheScreen) {
+    const QRect fullHd(0, 0, 1920, 1080);
+    // Room on the right: there, level with the main window's client area, as tall as asked.
+    EXPECT_EQ(besideWindow(QSize(320, 806), QRect(480, 120, 960, 640), fullHd, 30),
+              QRect(1448, 150, 320, 806));
+    // Lower down: moved up to keep a title bar's height free below it.
+    EXPECT_EQ(besideWindow(QSize(320, 806), QRect(480, 220, 960, 640), fullHd, 30).bottom(), 1049);
+    // None on the right: on the left.
+    EXPECT_EQ(besideWindow(QSize(320, 806), QRect(900, 100, 960, 640), fullHd, 30).left(), 572);
+    // 2560 x 1440 at scale 2, panels taking the top 27 points: neither side has
+    // room, and the form is taller than the screen.
+    const QRect scaled(0, 27, 1280, 693);
+    const QRect panel = besideWindow(QSize(320, 806), QRect(160, 60, 960, 640), scaled, 30);
+    EXPECT_EQ(panel, QRect(960, 57, 320, 633));
+}

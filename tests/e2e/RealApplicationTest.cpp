@@ -88,12 +88,17 @@ TEST(RealApplication, SafePanelInputFullScreenAndWindowsThatQuitAndComeBack) {
         const std::map<std::string, std::string> before = storedSettings(settingsFile);
         ASSERT_EQ(before.at("isStereoscopicMode"), "true");
 
-        // Space in a fresh panel: no control has the focus, nothing changes.
+        // Space in a fresh panel: no control has the focus; it pauses and
+        // resumes, and no stored key changes.
         key(panel, QStringLiteral("space"));
         key(panel, QStringLiteral("space"));
         QThread::msleep(300);
         EXPECT_EQ(storedSettings(settingsFile), before) << "Space in a fresh panel";
-        // The wheel over every control, none of them focused.
+        // The wheel over every control, none of them focused, in a panel made
+        // shorter than its form (it opens showing all of it).
+        run(QStringLiteral("xdotool"), {"windowsize", panel, "320", "400"});
+        ASSERT_TRUE(waitFor([&] { return windowGeometry(panel).height() == 400; }, 5000));
+        QThread::msleep(300);
         const QImage unscrolled = screenshot(panel);
         sweepWheel(panel, QStringLiteral("5"));
         QThread::msleep(300);

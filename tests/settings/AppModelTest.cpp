@@ -173,12 +173,19 @@ TEST_F(AppModelTest, ResetRestoresDefaultsAndRewritesEveryKey) {
     m.setIsCrossEyedStereo(true);
     m.setIsAutostereogramMode(true);
     m.setIsAnimationPaused(true);
+    const QVariantList before = m.resettableValues();
     m.resetToDefaults();
     EXPECT_EQ(m.displayGamma(), 1.0);
     EXPECT_EQ(m.sirdsStripColumns(), 3);
     EXPECT_FALSE(m.isCrossEyedStereo() || m.isAutostereogramMode());
     EXPECT_EQ(stored("isAutostereogramMode"), QVariant(false));
     EXPECT_TRUE(m.showStatusBar() && m.isAnimationPaused()); // not part of the reset
+    // Undone: every value back, the depth mode that was on included.
+    m.restoreResettableValues(before);
+    EXPECT_EQ(m.resettableValues(), before);
+    EXPECT_TRUE(m.isAutostereogramMode() && !m.isStereoscopicMode());
+    EXPECT_EQ(m.displayGamma(), 1.7);
+    m.resetToDefaults();
 
     // At defaults: nobody hears of it, yet all twenty keys are written again.
     SignalLog log(m);

@@ -163,8 +163,10 @@ TEST_F(ContentViewReactions, MotionDefersToTicksOnlyWhileTicksCome) {
 TEST_F(ContentViewReactions, AnimationDrivesTheLinkAndItsEndRendersTheStillPicture) {
     reactionTo([&] { model.setAnimationMaxFPS(60); });
     ASSERT_EQ(link(), nullptr);
+    EXPECT_EQ(view.statusText(), QStringLiteral("静止")) << "no rate without frames";
     EXPECT_EQ(reactionTo([&] { model.setIsPhaseAnimationEnabled(true); }), none); // ticks render
     ASSERT_NE(link(), nullptr);
+    EXPECT_EQ(view.statusText(), QStringLiteral("  0fps"));
     EXPECT_EQ(link()->range().maximum, 60.0f);
 
     // Inversion is a render trigger even while animating; colour mode is not.
@@ -177,6 +179,7 @@ TEST_F(ContentViewReactions, AnimationDrivesTheLinkAndItsEndRendersTheStillPictu
     state().randomSpinTimeAccum = 1.5;
     EXPECT_EQ(reactionTo([&] { model.setIsAnimationPaused(true); }), forced);
     EXPECT_EQ(link(), nullptr);
+    EXPECT_EQ(view.statusText(), QStringLiteral("一時停止"));
     EXPECT_TRUE(state().randomSpinTiles.empty());
     EXPECT_EQ(state().randomSpinTimeAccum, 0.0);
 

@@ -17,24 +17,30 @@ QString line(const StatusTextInputs& in, int index) {
 
 } // namespace
 
-TEST(StatusText, ShortFormPadsToThreeButNeverCuts) {
+TEST(StatusText, ShortFormPadsToThreeButNeverCutsAndShowsNoStaleRate) {
     StatusTextInputs in;
     for (const auto& [fps, text] : {std::pair{7, "  7fps"}, {60, " 60fps"}, {1234, "1234fps"}}) {
         in.lastFps = fps;
         EXPECT_EQ(statusText(in), QLatin1String(text));
     }
+    in.motion = StatusTextInputs::Motion::paused;
+    EXPECT_EQ(statusText(in), QStringLiteral("一時停止"));
+    in.motion = StatusTextInputs::Motion::still;
+    EXPECT_EQ(statusText(in), QStringLiteral("静止"));
 }
 
-TEST(StatusText, DetailedHasFiveLinesWithoutTrailingBreak) {
+TEST(StatusText, DetailedHasSixLinesWithoutTrailingBreak) {
     StatusTextInputs in = detailed();
     in.maxPatchSize = 128.9;
     in.viewWidth = 800.7;
     in.isRotationAnimationEnabled = true;
     in.isRandomTileSpinEnabled = true;
+    in.patternSeed = 42;
     EXPECT_EQ(statusText(in), QStringLiteral("タイル:128px  幅:800pt\n"
                                              "色:モノクロ\n"
                                              "アニメ: 回転✓ 位相✗ パルス✗ ランダムスピン✓\n"
                                              "立体視:なし\n"
+                                             "シード:0x000000000000002a\n"
                                              "ビルド:") +
                                   QString::fromLatin1(kBuildStamp));
 }
