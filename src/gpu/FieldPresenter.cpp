@@ -68,20 +68,13 @@ bool FieldPresenter::PresenterState::update(const Description& from) {
     take(leftTexture, from.leftTexture);
     take(rightTexture, from.rightTexture);
     take(isStereoscopic, from.isStereoscopic);
-    take(isCrossEyed, from.isCrossEyed);
+    take(stereoLayout, from.stereoLayout);
+    take(stereoPair, from.stereoPair);
     take(isColorInverted, from.isColorInverted);
     take(displayGamma, from.displayGamma);
     take(displayBlackLift, from.displayBlackLift);
     take(illuminantTint, from.illuminantTint);
     return changed;
-}
-
-std::array<FieldPresenter::Viewport, 2> FieldPresenter::stereoViewports(int drawableWidth,
-                                                                        int drawableHeight) {
-    // Not rounded: an odd width gives two fractional halves.
-    const float half = float(drawableWidth) * 0.5f;
-    const float h = float(drawableHeight);
-    return {Viewport{0.0f, 0.0f, half, h}, Viewport{half, 0.0f, half, h}};
 }
 
 std::array<double, 3> FieldPresenter::illuminantColor(double hue) {
@@ -222,6 +215,7 @@ void FieldPresenter::initializeGL() {
     // Creating the shared GPU context may switch contexts on this thread.
     m_program = GpuDevice::shared().blitProgram();
     m_tintProgram = GpuDevice::shared().blitTintProgram();
+    m_stereoProgram = GpuDevice::shared().stereoProgram();
     makeCurrent();
     connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] {
         makeCurrent();
@@ -242,14 +236,19 @@ void FieldPresenter::initializeGL() {
         m_blitter.reset();
 }
 
-void FieldPresenter::encodePass(const GpuTextureRef& texture, bool exactFit, bool corrects) {
+void FieldPresenter::bindCanvas(int unit, const GpuTextureRef& texture, QSize target) {
     // Its render pass handed it over unfinished.
     texture->waitOnGpu();
-    m_gl->glActiveTexture(GL_TEXTURE0);
+    m_gl->glActiveTexture(GLenum(GL_TEXTURE0 + unit));
     m_gl->glBindTexture(GL_TEXTURE_2D, texture->name());
-    // A canvas the size of its viewport maps texel to pixel: nearest sampling
+    // A canvas the size of where it goes maps texel to pixel: nearest sampling
     // gives the same picture for less work.
-    m_gl->glBindSampler(0, exactFit ? m_nearestSampler : m_linearSampler);
+    const bool exactFit =
+        texture->width() == target.width() && texture->height() == target.height();
+    m_gl->glBindSampler(GLuint(unit), exactFit ? m_nearestSampler : m_linearSampler);
+}
+
+void FieldPresenter::setCorrection(bool corrects) {
     if (corrects) {
         m_gl->glUniform1f(0, m_presenterState.gammaUniform());
         m_gl->glUniform1f(1, m_presenterState.inversionFlag());
@@ -257,7 +256,38 @@ void FieldPresenter::encodePass(const GpuTextureRef& texture, bool exactFit, boo
     }
     const auto& tint = m_presenterState.illuminantTint;
     m_gl->glUniform3f(3, float(tint[0]), float(tint[1]), float(tint[2]));
+}
+
+void FieldPresenter::drawStereo(int W, int H, bool corrects) {
+    const PresenterState& c = m_presenterState;
+    const bool sideBySide = StereoLayouts::isSideBySide(c.stereoLayout);
+    const bool crossed = c.stereoLayout == StereoLayout::cross;
+    const PairPlacement pair = placePair(W, H, devicePixelRatio(), c.stereoPair);
+    const QSize target = sideBySide ? QSize(pair.halfWidth, pair.halfHeight) : QSize(W, H);
+
+    m_gl->glUseProgram(m_stereoProgram);
+    setCorrection(corrects);
+    m_gl->glUniform1i(20, corrects ? 1 : 0);
+    m_gl->glUniform1i(4, sideBySide ? 0 : c.stereoLayout == StereoLayout::anaglyph ? 1 : 2);
+    m_gl->glUniform2i(5, W, H);
+    m_gl->glUniform4i(6, pair.leftX, pair.top, pair.halfWidth, pair.halfHeight);
+    m_gl->glUniform1i(7, pair.rightX);
+    m_gl->glUniform4i(8, pair.markColumn(0), pair.markColumn(1), pair.markRow,
+                      pair.markRadius > 0 ? pair.markLimit() : -1);
+    const float grey = float(kPairSurroundGrey) / 255.0f;
+    m_gl->glUniform3f(9, grey, grey, grey);
+    for (const auto& [location, matrix] : {std::pair{12, &kAnaglyphLeft}, {16, &kAnaglyphRight}}) {
+        std::array<float, 9> rows;
+        for (int i = 0; i < 9; ++i)
+            rows[std::size_t(i)] = float((*matrix)[std::size_t(i / 3)][std::size_t(i % 3)]);
+        m_gl->glUniformMatrix3fv(location, 1, GL_TRUE, rows.data());
+    }
+    bindCanvas(0, crossed ? c.rightTexture : c.leftTexture, target);
+    bindCanvas(1, crossed ? c.leftTexture : c.rightTexture, target);
     m_gl->glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    m_gl->glBindSampler(1, 0);
+    m_gl->glBindTexture(GL_TEXTURE_2D, 0);
+    m_gl->glActiveTexture(GL_TEXTURE0);
 }
 
 void FieldPresenter::drawFrame(int W, int H) {
@@ -266,8 +296,7 @@ void FieldPresenter::drawFrame(int W, int H) {
     m_gl->glDisable(GL_BLEND);
     m_gl->glDisable(GL_DEPTH_TEST);
     m_gl->glDisable(GL_SCISSOR_TEST);
-    // Without the blit program there is no picture; the frame stays black. A
-    // picture covers the whole drawable, halves included.
+    // Without the blit program there is no picture; the frame stays black.
     const bool picture = m_program && m_vao && c.leftTexture;
     if (!picture) {
         m_gl->glClearColor(0, 0, 0, 1);
@@ -276,25 +305,15 @@ void FieldPresenter::drawFrame(int W, int H) {
         // A correction that changes nothing leaves only the tint to apply.
         const bool corrects = !m_tintProgram || c.gammaUniform() != 1.0f ||
                               c.inversionFlag() != 0.0f || c.blackLiftUniform() != 0.0f;
-        m_gl->glUseProgram(corrects ? m_program : m_tintProgram);
         m_vao->bind();
-        if (c.isStereoscopic && c.leftTexture && c.rightTexture) {
-            const auto halves = stereoViewports(W, H);
-            const GpuTextureRef& leftHalf = c.isCrossEyed ? c.rightTexture : c.leftTexture;
-            const GpuTextureRef& rightHalf = c.isCrossEyed ? c.leftTexture : c.rightTexture;
-            m_gl->glViewportIndexedf(0, halves[0].x, halves[0].y, halves[0].width,
-                                     halves[0].height);
-            auto fits = [&](const GpuTextureRef& t) {
-                return float(t->width()) == halves[0].width && t->height() == H;
-            };
-            encodePass(leftHalf, fits(leftHalf), corrects);
-            m_gl->glViewportIndexedf(0, halves[1].x, halves[1].y, halves[1].width,
-                                     halves[1].height);
-            encodePass(rightHalf, fits(rightHalf), corrects);
-            m_gl->glViewport(0, 0, W, H);
+        // Until the right eye exists the left canvas shows alone.
+        if (c.isStereoscopic && c.rightTexture && m_stereoProgram) {
+            drawStereo(W, H, corrects);
         } else {
-            encodePass(c.leftTexture, c.leftTexture->width() == W && c.leftTexture->height() == H,
-                       corrects);
+            m_gl->glUseProgram(corrects ? m_program : m_tintProgram);
+            setCorrection(corrects);
+            bindCanvas(0, c.leftTexture, QSize(W, H));
+            m_gl->glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
         }
         m_vao->release();
         m_gl->glBindSampler(0, 0);

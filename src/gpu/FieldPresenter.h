@@ -1,6 +1,7 @@
 #pragma once
 
 #include "GpuTexture.h"
+#include "StereoFrame.h"
 
 #include <QColor>
 #include <QImage>
@@ -15,7 +16,8 @@ class QOpenGLVertexArrayObject;
 
 // The presenter: a native GL window that shows a window's finished canvas
 // textures with colour inversion, display gamma, black lift and the illuminant
-// tint, either over the whole window or as a side-by-side stereo pair, and paints
+// tint, either over the whole window or as a stereo pair in one of its layouts
+// (composeStereoFrame gives the same picture on the CPU), and paints
 // the border and the overlays (status bar, toast) over them. Draws only when its
 // inputs change (or the platform asks), at most once per event-loop turn, and
 // keeps at most one of its own frames on the GPU.
@@ -27,7 +29,8 @@ public:
         GpuTextureRef leftTexture;  // single canvas, or the left eye's
         GpuTextureRef rightTexture; // right eye's canvas
         bool isStereoscopic = false;
-        bool isCrossEyed = false; // swap the halves
+        StereoLayout stereoLayout = StereoLayout::parallel;
+        StereoPairSize stereoPair{}; // side by side: in points of this window
         bool isColorInverted = false;
         double displayGamma = 1.0;
         double displayBlackLift = 0.0;
@@ -41,7 +44,8 @@ public:
         GpuTextureRef leftTexture;
         GpuTextureRef rightTexture;
         bool isStereoscopic = false;
-        bool isCrossEyed = false;
+        StereoLayout stereoLayout = StereoLayout::parallel;
+        StereoPairSize stereoPair{};
         bool isColorInverted = false;
         double displayGamma = 1.0;
         double displayBlackLift = 0.0;
@@ -57,13 +61,6 @@ public:
         float inversionFlag() const { return isColorInverted ? 1.0f : 0.0f; }
         float blackLiftUniform() const { return float(displayBlackLift); }
     };
-
-    // Where each half of a stereo pair goes, in drawable pixels.
-    struct Viewport {
-        float x, y, width, height;
-        bool operator==(const Viewport&) const = default;
-    };
-    static std::array<Viewport, 2> stereoViewports(int drawableWidth, int drawableHeight);
 
     // Colour of the illuminant at hue (saturation 0.85, brightness 1).
     static std::array<double, 3> illuminantColor(double hue);
@@ -126,7 +123,9 @@ private:
     void drawQueued();
     void drawFrame(int W, int H);
     void drawOverlays(int W, int H);
-    void encodePass(const GpuTextureRef& texture, bool exactFit, bool corrects);
+    void bindCanvas(int unit, const GpuTextureRef& texture, QSize target);
+    void setCorrection(bool corrects);
+    void drawStereo(int W, int H, bool corrects);
     void checkDrawCompletion();
     void releaseGL();
 
@@ -149,6 +148,7 @@ private:
     QColor m_uploadedBorder;
     unsigned int m_program = 0;
     unsigned int m_tintProgram = 0;
+    unsigned int m_stereoProgram = 0;
     void* m_fence = nullptr; // GLsync of the frame on the GPU
     QTimer m_completionTimer;
 };

@@ -128,6 +128,7 @@ struct GpuDevice::Impl {
     GLuint sirdsPipeline = 0;
     GLuint blitPipeline = 0;
     GLuint blitTintPipeline = 0;
+    GLuint stereoPipeline = 0;
     bool softwareRenderer = false;
 
     mutable std::once_flag patchFilterOnce;
@@ -192,6 +193,13 @@ GpuDevice::GpuDevice(const QStringList& shaderSearchPath) : d(std::make_unique<I
                           {GL_FRAGMENT_SHADER, QStringLiteral("blitTintFragment.frag")}},
                          error);
     }
+    if (!error) {
+        d->stereoPipeline =
+            buildProgram(gl, dir,
+                         {{GL_VERTEX_SHADER, QStringLiteral("blitVertex.vert")},
+                          {GL_FRAGMENT_SHADER, QStringLiteral("stereoFragment.frag")}},
+                         error);
+    }
     if (error) {
         reportBuildError(*error);
     }
@@ -199,8 +207,9 @@ GpuDevice::GpuDevice(const QStringList& shaderSearchPath) : d(std::make_unique<I
 
 GpuDevice::~GpuDevice() {
     gpucontext::ScopedThreadContext scope;
-    for (GLuint program : {d->computePipeline, d->exactComputePipeline, d->sirdsPipeline,
-                           d->blitPipeline, d->blitTintPipeline, d->patchFilter}) {
+    for (GLuint program :
+         {d->computePipeline, d->exactComputePipeline, d->sirdsPipeline, d->blitPipeline,
+          d->blitTintPipeline, d->stereoPipeline, d->patchFilter}) {
         if (program) {
             scope.gl().glDeleteProgram(program);
         }
@@ -225,6 +234,9 @@ unsigned int GpuDevice::blitProgram() const {
 }
 unsigned int GpuDevice::blitTintProgram() const {
     return d->blitTintPipeline;
+}
+unsigned int GpuDevice::stereoProgram() const {
+    return d->stereoPipeline;
 }
 bool GpuDevice::isSoftwareRenderer() const {
     return d->softwareRenderer;

@@ -34,6 +34,7 @@ public:
     unsigned int sirdsKernel() const;        // "sirdsExpand"
     unsigned int blitProgram() const;        // "blitVertex" + "blitFragment"
     unsigned int blitTintProgram() const;    // "blitVertex" + "blitTintFragment"
+    unsigned int stereoProgram() const;      // "blitVertex" + "stereoFragment"
     unsigned int patchFilterProgram() const; // "gaborPatch" (image-filter generator)
     // The "GPU" is Mesa's rasterizer on the CPU (llvmpipe, softpipe).
     bool isSoftwareRenderer() const;

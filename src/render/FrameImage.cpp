@@ -2,7 +2,6 @@
 
 #include "GpuGeneration.h"
 
-#include <QPainter>
 #include <QRegularExpression>
 
 namespace {
@@ -72,15 +71,13 @@ FrameImage renderFrameImage(const RenderSnapshot& snapshot, std::uint64_t patter
     } else {
         if (right.isNull())
             return failed(Failure::noRightEye);
-        frame.image = QImage(left.width() + right.width(), left.height(),
-                             QImage::Format_RGBA8888_Premultiplied);
-        if (frame.image.isNull())
+        // The layout as the window shows it, at the pass's size.
+        const CanvasGeometry g = passGeometry(snapshot, animationRenderScale);
+        std::optional<RGBAImage> shown =
+            composeStereoFrame(snapshot.stereoLayout, left, right, g.canvasW, g.canvasH, g.pair);
+        if (!shown)
             return failed(Failure::noMemory);
-        frame.image.fill(Qt::transparent);
-        QPainter painter(&frame.image);
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.drawImage(0, 0, left);
-        painter.drawImage(left.width(), 0, right);
+        frame.image = std::move(*shown);
     }
     // The seed makes the pattern again (lumenweave-render --seed).
     frame.image.setText(QStringLiteral("Seed"), seedText(patternSeed));

@@ -9,7 +9,7 @@
 #include <optional>
 
 // One frame as a picture, at the pass's full pixel size: one canvas, or the two
-// eyes side by side (left eye first), as rendered, before the display's own
+// eyes in the snapshot's stereo layout (composeStereoFrame), before the display's own
 // correction (inversion, gamma, black lift, illuminant tint). The command-line
 // renderer and the window's image export both make their pictures here, so the
 // same state gives the same bytes.

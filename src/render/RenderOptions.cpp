@@ -31,14 +31,15 @@ const QStringList& valueOptions() {
                                       "disparity",     "columns",     "black-level",
                                       "render-scale",  "generator",   "time",
                                       "speed",         "phase-speed", "rotation-speed",
-                                      "spin-interval", "duration",    "fps"};
+                                      "spin-interval", "duration",    "fps",
+                                      "stereo-layout", "pair-width",  "gap"};
     return names;
 }
 
 const QStringList& flagOptions() {
     static const QStringList names = {"stereo",      "autostereogram", "color", "rotation",
                                       "phase-drift", "breathing",      "spins", "illuminant",
-                                      "loop",        "frames",         "help"};
+                                      "loop",        "frames",         "help",  "fusion-marks"};
     return names;
 }
 
@@ -180,6 +181,30 @@ AnimationSpeed speedValue(const QString& text) {
              .arg(text));
 }
 
+StereoLayout layoutValue(const QString& text) {
+    for (StereoLayout layout : StereoLayouts::allCases())
+        if (text == StereoLayouts::rawValue(layout) || text == StereoLayouts::label(layout))
+            return layout;
+    fail(tr("--stereo-layout には parallel、cross、anaglyph、interleaved のどれかを指定して"
+            "ください（'%1' は使えません）")
+             .arg(text));
+}
+
+// A side-by-side pair's width, gap and marks, in points at the reference
+// points per centimetre.
+StereoPairSize pairValue(const Values& v, const RenderRequest& r) {
+    const bool asked = v.has("pair-width") || v.has("gap") || v.has("fusion-marks");
+    if (asked && !(r.isStereoscopicMode && StereoLayouts::isSideBySide(r.stereoLayout)))
+        fail(tr("--pair-width、--gap、--fusion-marks は並列か交差のステレオペアにだけ使えます"));
+    StereoPairSize pair;
+    const QString width = v.text("pair-width", "full");
+    if (width != QLatin1String("full"))
+        pair.halfWidth = v.number("pair-width", "", 0.1, 100) * kReferencePointsPerCentimetre;
+    pair.gap = v.number("gap", "0", 0, 20) * kReferencePointsPerCentimetre;
+    pair.marks = v.has("fusion-marks");
+    return pair;
+}
+
 RenderOptions::Output outputKind(const QString& path, bool frames, bool video) {
     const QString suffix = QFileInfo(path).suffix().toLower();
     const bool png = path == QLatin1String("-") || suffix == QLatin1String("png");
@@ -213,10 +238,13 @@ RenderOptions parse(const QStringList& arguments) {
     o.output = v.positional.constFirst();
 
     RenderRequest& r = o.request;
-    r.isStereoscopicMode = v.has("stereo");
+    r.isStereoscopicMode = v.has("stereo") || v.has("stereo-layout");
     r.isAutostereogramMode = v.has("autostereogram");
     if (r.isStereoscopicMode && r.isAutostereogramMode)
         fail(tr("--stereo と --autostereogram は同時に使えません"));
+    if (v.has("stereo-layout"))
+        r.stereoLayout = layoutValue(v.text("stereo-layout", ""));
+    r.stereoPair = pairValue(v, r);
     r.seed = seedValue(v.text("seed", "0"));
     sizeValue(v.text("size", "800x600"), r);
     r.backingScale = v.number("scale", "1", 0.1, 8);
@@ -314,7 +342,14 @@ QString renderOptionsHelp() {
   --generator 名前       gpu、filter（画像フィルター）、cpu（既定 gpu）
   --color                パラメーターの組ごとに色を付ける
   --black-level B        色付けの黒レベル、0 から 1（既定 1）
-  --stereo               立体視のペアを左右に並べる
+  --stereo               立体視のペア（既定は左右に並べる並列）
+  --stereo-layout 配置   ペアの配置（--stereo を含む）: parallel（並列）、cross（交差）、
+                         anaglyph（赤/シアンのアナグリフ）、interleaved（偶数行が左目、
+                         奇数行が右目の行インターリーブ）
+  --pair-width 幅        並列・交差の片側の幅: full（全体、既定）かセンチメートル
+                         （1 インチ = 96 ポイントとして）
+  --gap 間隔             並列・交差の左右の間（センチメートル、既定 0、平均の灰色）
+  --fusion-marks         並列・交差の左右の上に融合マークの点を付ける
   --disparity D          立体視の位相差（π 単位、既定 0.25）
   --autostereogram       ランダムドット・ステレオグラム
   --columns N            ステレオグラムの帯の列数、2 から 6（既定 3）

@@ -91,7 +91,7 @@ RenderOutcome renderGPU(const RenderSnapshot& snap, const CanvasGeometry& g,
                         RenderOutcome outcome) {
     auto canvas = [&](double phase, StorageMode mode, CanvasTexturePool& pool) {
         return renderCanvasGPU(snap.tileParams, snap.variantIndices, snap.spins, g.P, multipliers,
-                               snap.hues, snap.isColorMode, g.renderW, g.canvasH, phase,
+                               snap.hues, snap.isColorMode, g.renderW, g.renderH, phase,
                                kTintSaturation, snap.colorModeBlackLevel, mode, pool)
             .texture;
     };
@@ -133,13 +133,13 @@ RenderOutcome renderCPU(const RenderSnapshot& snap, const CanvasGeometry& g,
     outcome.kind = RenderOutcome::Kind::cpuCanvas;
     const std::map<int, RGBAImage> leftSpins = makeSpinImages(in, snap.phase);
     outcome.leftImage =
-        composeCanvas(g.renderW, g.canvasH, g.P, left.patches, snap.variantIndices, leftSpins);
+        composeCanvas(g.renderW, g.renderH, g.P, left.patches, snap.variantIndices, leftSpins);
 
     if (snap.isStereoscopicMode) {
         const double rightPhase = snap.phase + snap.stereoPhaseOffset;
         const PatchList right = makePatches(in, rightPhase);
         if (right.madeCount == left.madeCount)
-            outcome.rightImage = composeCanvas(g.renderW, g.canvasH, g.P, right.patches,
+            outcome.rightImage = composeCanvas(g.renderW, g.renderH, g.P, right.patches,
                                                snap.variantIndices, makeSpinImages(in, rightPhase));
     }
     if (snap.isAutostereogramMode && outcome.leftImage)
@@ -164,7 +164,8 @@ CanvasGeometry passGeometry(const RenderSnapshot& snapshot, double animationRend
     return canvasGeometry(snapshot.viewWidth, snapshot.viewHeight,
                           passScale(snapshot.backingScale, animationRenderScale),
                           snapshot.maxPatchSize, snapshot.isAutostereogramMode,
-                          snapshot.isStereoscopicMode, snapshot.sirdsStripColumns);
+                          snapshot.isStereoscopicMode, snapshot.sirdsStripColumns,
+                          snapshot.stereoLayout, snapshot.stereoPair);
 }
 
 std::vector<double> breathingMultipliers(const std::vector<double>& offsets,
@@ -206,7 +207,7 @@ RenderOutcome renderFrame(const RenderSnapshot& snapshot, AppModel::RenderingMod
     outcome.renderCount = snapshot.renderCount;
     outcome.isStereoscopicMode = snapshot.isStereoscopicMode;
     outcome.renderW = g.renderW;
-    outcome.canvasH = g.canvasH;
+    outcome.canvasH = g.renderH;
 
     if (renderingMode == AppModel::RenderingMode::gpu && !snapshot.tileParams.empty())
         return renderGPU(snapshot, g, multipliers, sirdsShiftCache, std::move(outcome));

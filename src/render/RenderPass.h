@@ -35,6 +35,8 @@ struct RenderSnapshot {
     bool isColorMode = false;                  //
     double colorModeBlackLevel = 1.0;          //
     double stereoPhaseOffset = 0;              // (stereoPhaseDisparity mod 2) x pi, radians
+    StereoLayout stereoLayout = StereoLayout::parallel; //
+    StereoPairSize stereoPair{};                        // points; side by side only
 };
 
 // The right eye's phase shift for a disparity in units of pi: only the
@@ -73,7 +75,7 @@ struct RenderOutcome {
     std::int64_t renderCount = 0;
     bool isStereoscopicMode = false;
     int renderW = 1; // one eye's canvas, or the autostereogram's strip
-    int canvasH = 1;
+    int canvasH = 1; // one eye's canvas, or the autostereogram
     GpuTextureRef leftTexture;
     GpuTextureRef rightTexture;
     std::optional<RGBAImage> sirdsImage;

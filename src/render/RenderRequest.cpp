@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
-void RenderRequest::takeSettings(const AppModel& model) {
+void RenderRequest::takeSettings(const AppModel& model, double pointsPerCentimetre) {
     maxPatchSize = model.maxPatchSize();
     renderingMode = model.renderingMode();
     animationRenderScale = model.animationRenderScale();
@@ -15,6 +15,9 @@ void RenderRequest::takeSettings(const AppModel& model) {
     isColorMode = model.isColorMode();
     colorModeBlackLevel = model.colorModeBlackLevel();
     stereoPhaseDisparity = model.stereoPhaseDisparity();
+    stereoLayout = model.stereoLayout();
+    stereoPair = {model.stereoPairWidth() * pointsPerCentimetre,
+                  model.stereoPairGap() * pointsPerCentimetre, model.showFusionMarks()};
     animation = AnimationSettings::fromModel(model);
 }
 
@@ -28,6 +31,8 @@ TileSetInputs RenderRequest::tileSetInputs() const {
     inputs.isAutostereogramMode = isAutostereogramMode;
     inputs.isStereoscopicMode = isStereoscopicMode;
     inputs.sirdsStripColumns = sirdsStripColumns;
+    inputs.stereoLayout = stereoLayout;
+    inputs.stereoPair = stereoPair;
     return inputs;
 }
 
@@ -64,6 +69,8 @@ RenderSnapshot RequestRenderer::snapshotAt(const Rational& t) const {
     s.isColorMode = r.isColorMode;
     s.colorModeBlackLevel = r.colorModeBlackLevel;
     s.stereoPhaseOffset = stereoPhaseOffset(r.stereoPhaseDisparity);
+    s.stereoLayout = r.stereoLayout;
+    s.stereoPair = r.stereoPair;
     return s;
 }
 

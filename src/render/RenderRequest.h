@@ -29,15 +29,19 @@ struct RenderRequest {
     bool isColorMode = false;
     double colorModeBlackLevel = 1;
     double stereoPhaseDisparity = 0.25; // units of pi
-    double phase = 0;                   // carrier phase at time 0, radians
-    double breathingPhase = 0;          // breathing phase at time 0, radians
+    StereoLayout stereoLayout = StereoLayout::parallel;
+    StereoPairSize stereoPair{}; // points: a side-by-side pair's halves, gap and marks
+    double phase = 0;            // carrier phase at time 0, radians
+    double breathingPhase = 0;   // breathing phase at time 0, radians
     AnimationSettings animation;
     Rational time;                // seconds from the animation's start
     std::optional<Rational> loop; // a loop's duration: time counts modulo it
 
-    // The picture settings and animation switches of model; the seed, the
-    // geometry and the time stay as they are.
-    void takeSettings(const AppModel& model);
+    // The picture settings and animation switches of model, the pair's
+    // centimetres at the screen's points per centimetre; the seed, the geometry
+    // and the time stay as they are.
+    void takeSettings(const AppModel& model,
+                      double pointsPerCentimetre = kReferencePointsPerCentimetre);
     TileSetInputs tileSetInputs() const;
 };
 

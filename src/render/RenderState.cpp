@@ -160,7 +160,14 @@ TileSetInputs RenderState::tileSetInputs() const {
     inputs.isAutostereogramMode = m_model.isAutostereogramMode();
     inputs.isStereoscopicMode = m_model.isStereoscopicMode();
     inputs.sirdsStripColumns = m_model.sirdsStripColumns();
+    inputs.stereoLayout = m_model.stereoLayout();
+    inputs.stereoPair = stereoPairSize();
     return inputs;
+}
+
+StereoPairSize RenderState::stereoPairSize() const {
+    return {m_model.stereoPairWidth() * pointsPerCentimetre,
+            m_model.stereoPairGap() * pointsPerCentimetre, m_model.showFusionMarks()};
 }
 
 void RenderState::prepareAnimationTiles() {
@@ -192,6 +199,8 @@ RenderSnapshot RenderState::takeSnapshot(bool force) const {
     s.isColorMode = m_model.isColorMode();
     s.colorModeBlackLevel = m_model.colorModeBlackLevel();
     s.stereoPhaseOffset = stereoPhaseOffset(m_model.stereoPhaseDisparity());
+    s.stereoLayout = m_model.stereoLayout();
+    s.stereoPair = stereoPairSize();
     return s;
 }
 

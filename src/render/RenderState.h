@@ -99,6 +99,8 @@ public:
     double randomSpinTimeAccum = 0.0;      // seconds towards the next spin; may be negative
     double illuminantHue = 0.0;            // [0, 1)
     double breathingPhase = 0.0;           // radians [0, 2pi)
+    // The screen's, for the stereo pair's sizes in centimetres; the view sets it.
+    double pointsPerCentimetre = kReferencePointsPerCentimetre;
 
     // ---- geometry ----
     std::optional<QSizeF> lastProxy; // canvas size as last seen (points); none until it appears
@@ -127,9 +129,10 @@ public:
     void setRightTexture(GpuTextureRef right);
 
     // ---- tile set ----
-    TileSetInputs tileSetInputs() const; // seed, viewSize, backing scale and the settings
-    void prepareAnimationTiles();        // keeps an existing tile set
-    void clearTileSet();                 // empties params, variant indices and hues
+    TileSetInputs tileSetInputs() const;   // seed, viewSize, backing scale and the settings
+    StereoPairSize stereoPairSize() const; // the pair's settings in points
+    void prepareAnimationTiles();          // keeps an existing tile set
+    void clearTileSet();                   // empties params, variant indices and hues
 
     // ---- scheduler ----
     void requestRender(bool force);

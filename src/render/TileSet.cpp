@@ -65,22 +65,25 @@ bool SplitMix64::coin() {
 
 CanvasGeometry canvasGeometry(double viewWidth, double viewHeight, double scale,
                               double maxPatchSize, bool isAutostereogramMode,
-                              bool isStereoscopicMode, std::int64_t sirdsStripColumns) {
+                              bool isStereoscopicMode, std::int64_t sirdsStripColumns,
+                              StereoLayout stereoLayout, const StereoPairSize& stereoPair) {
     CanvasGeometry g;
     g.canvasW = clampedSide(std::round(viewWidth * scale));
     g.canvasH = clampedSide(std::round(viewHeight * scale));
-    double logicalWidth = viewWidth;
+    g.renderW = g.canvasW;
+    g.renderH = g.canvasH;
     if (isAutostereogramMode) {
         const int stripTile = patchSide(g.canvasW, maxPatchSize, g.canvasH);
         const auto columns = std::clamp<std::int64_t>(sirdsStripColumns, 2, 6);
-        logicalWidth = double(stripTile) * double(columns) / scale;
-    } else if (isStereoscopicMode) {
-        logicalWidth = viewWidth * 0.5;
+        g.renderW = clampedSide(std::round(scale * (double(stripTile) * double(columns) / scale)));
+    } else if (isStereoscopicMode && StereoLayouts::isSideBySide(stereoLayout)) {
+        g.pair = placePair(g.canvasW, g.canvasH, scale, stereoPair);
+        g.renderW = g.pair.halfWidth;
+        g.renderH = g.pair.halfHeight;
     }
-    g.renderW = clampedSide(std::round(scale * logicalWidth));
-    g.P = patchSide(g.renderW, maxPatchSize, g.canvasH);
+    g.P = patchSide(g.renderW, maxPatchSize, g.renderH);
     g.cols = (g.renderW + g.P - 1) / g.P;
-    g.rows = (g.canvasH + g.P - 1) / g.P;
+    g.rows = (g.renderH + g.P - 1) / g.P;
     return g;
 }
 
@@ -94,9 +97,10 @@ void prepareAnimationTiles(TileSet& tiles, const TileSetInputs& inputs) {
     if (!tiles.animationTileParams.empty() && !tiles.animationTileVariantIndices.empty())
         return;
 
-    const CanvasGeometry g = canvasGeometry(
-        inputs.viewWidth, inputs.viewHeight, inputs.backingScale, inputs.maxPatchSize,
-        inputs.isAutostereogramMode, inputs.isStereoscopicMode, inputs.sirdsStripColumns);
+    const CanvasGeometry g =
+        canvasGeometry(inputs.viewWidth, inputs.viewHeight, inputs.backingScale,
+                       inputs.maxPatchSize, inputs.isAutostereogramMode, inputs.isStereoscopicMode,
+                       inputs.sirdsStripColumns, inputs.stereoLayout, inputs.stereoPair);
     const int tileCount = g.tileCount();
     // One set per cell across the whole drawable, not across one eye or strip.
     const int setCount = std::max(1, (g.canvasW + g.P - 1) / g.P);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "StereoFrame.h"
 #include "TileParams.h"
 
 #include <cstdint>
@@ -24,15 +25,21 @@ struct CanvasGeometry {
     int canvasW = 1; // whole drawable
     int canvasH = 1;
     int renderW = 1; // one eye's canvas, or the autostereogram's strip
+    int renderH = 1; // one eye's canvas: canvasH but for a side-by-side pair with marks
     int P = 16;      // patch and cell size
     int cols = 1;
     int rows = 1;
+    PairPlacement pair; // where a side-by-side pair's halves lie in the drawable
     int tileCount() const { return cols * rows; }
 };
 
+// A stereo pair side by side has one half of the pair's placement per eye; the
+// other layouts give each eye the whole drawable.
 CanvasGeometry canvasGeometry(double viewWidth, double viewHeight, double scale,
                               double maxPatchSize, bool isAutostereogramMode,
-                              bool isStereoscopicMode, std::int64_t sirdsStripColumns);
+                              bool isStereoscopicMode, std::int64_t sirdsStripColumns,
+                              StereoLayout stereoLayout = StereoLayout::parallel,
+                              const StereoPairSize& stereoPair = {});
 
 // The per-window tile set drawn from patternSeed.
 struct TileSet {
@@ -56,6 +63,8 @@ struct TileSetInputs {
     bool isAutostereogramMode = false;
     bool isStereoscopicMode = false;
     std::int64_t sirdsStripColumns = 3;
+    StereoLayout stereoLayout = StereoLayout::parallel;
+    StereoPairSize stereoPair{}; // points
 };
 
 // Ensures a tile set exists: returns at once when params and variant indices are

@@ -231,9 +231,28 @@ void AppModel::setSirdsStripColumns(qint64 v) {
                           &AppModel::sirdsStripColumnsChanged);
 }
 
-void AppModel::setIsCrossEyedStereo(bool v) {
-    assignBool(m_isCrossEyedStereo, v, QStringLiteral("isCrossEyedStereo"),
-               &AppModel::isCrossEyedStereoChanged);
+void AppModel::setStereoLayout(StereoLayout v) {
+    const bool differs = m_stereoLayout != v;
+    m_stereoLayout = v;
+    m_store->setObject(QStringLiteral("stereoLayout"), StereoLayouts::rawValue(v));
+    m_store->setBool(QStringLiteral("isCrossEyedStereo"), v == StereoLayout::cross);
+    if (differs)
+        notify(&AppModel::stereoLayoutChanged);
+}
+
+void AppModel::setStereoPairWidth(double v) {
+    assignClamped(m_stereoPairWidth, v, 0.0, 100.0, QStringLiteral("stereoPairWidth"),
+                  &AppModel::stereoPairWidthChanged);
+}
+
+void AppModel::setStereoPairGap(double v) {
+    assignClamped(m_stereoPairGap, v, 0.0, 20.0, QStringLiteral("stereoPairGap"),
+                  &AppModel::stereoPairGapChanged);
+}
+
+void AppModel::setShowFusionMarks(bool v) {
+    assignBool(m_showFusionMarks, v, QStringLiteral("showFusionMarks"),
+               &AppModel::showFusionMarksChanged);
 }
 
 void AppModel::setShowSettings(bool v) {
@@ -301,7 +320,10 @@ const std::vector<ResetStep>& resetSteps() {
         resetStep(&AppModel::isIlluminantMode, &AppModel::setIsIlluminantMode, false),
         resetStep(&AppModel::isAutostereogramMode, &AppModel::setIsAutostereogramMode, false),
         resetStep(&AppModel::sirdsStripColumns, &AppModel::setSirdsStripColumns, qint64(3)),
-        resetStep(&AppModel::isCrossEyedStereo, &AppModel::setIsCrossEyedStereo, false),
+        resetStep(&AppModel::stereoLayout, &AppModel::setStereoLayout, StereoLayout::parallel),
+        resetStep(&AppModel::stereoPairWidth, &AppModel::setStereoPairWidth, 0.0),
+        resetStep(&AppModel::stereoPairGap, &AppModel::setStereoPairGap, 0.0),
+        resetStep(&AppModel::showFusionMarks, &AppModel::setShowFusionMarks, false),
     };
     return steps;
 }
@@ -355,7 +377,11 @@ void AppModel::restore() {
                                        "displayBlackLift",
                                        "isAutostereogramMode",
                                        "sirdsStripColumns",
-                                       "isCrossEyedStereo"};
+                                       "isCrossEyedStereo",
+                                       "stereoLayout",
+                                       "stereoPairWidth",
+                                       "stereoPairGap",
+                                       "showFusionMarks"};
     QHash<QString, QVariant> stored;
     for (const char* key : keys)
         stored.insert(QLatin1String(key), m_store->objectForKey(QLatin1String(key)));
@@ -401,5 +427,15 @@ void AppModel::restore() {
     restoreBool("isAutostereogramMode", &AppModel::setIsAutostereogramMode);
     if (const auto v = readInteger(stored.value(QStringLiteral("sirdsStripColumns"))))
         setSirdsStripColumns(*v);
-    restoreBool("isCrossEyedStereo", &AppModel::setIsCrossEyedStereo);
+    // A file from before the layouts knows only parallel and cross-eyed; that
+    // key is only read, so a start over such a file writes nothing new, and a
+    // layout this build cannot read (a later build's, say) stays in the file.
+    if (const auto v =
+            StereoLayouts::fromRawValue(stored.value(QStringLiteral("stereoLayout")).toString()))
+        setStereoLayout(*v);
+    else if (const auto crossed = readBool(stored.value(QStringLiteral("isCrossEyedStereo"))))
+        m_stereoLayout = *crossed ? StereoLayout::cross : StereoLayout::parallel;
+    restoreDouble("stereoPairWidth", &AppModel::setStereoPairWidth);
+    restoreDouble("stereoPairGap", &AppModel::setStereoPairGap);
+    restoreBool("showFusionMarks", &AppModel::setShowFusionMarks);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "PreferencesStore.h"
+#include "StereoLayout.h"
 
 #include <QList>
 #include <QObject>
@@ -74,8 +75,19 @@ public:
     void setIsAutostereogramMode(bool v);
     qint64 sirdsStripColumns() const { return m_sirdsStripColumns; }
     void setSirdsStripColumns(qint64 v);
-    bool isCrossEyedStereo() const { return m_isCrossEyedStereo; }
-    void setIsCrossEyedStereo(bool v);
+    // Stored under "stereoLayout"; "isCrossEyedStereo" is written beside it for
+    // older builds and read only when "stereoLayout" is absent or unreadable.
+    StereoLayout stereoLayout() const { return m_stereoLayout; }
+    void setStereoLayout(StereoLayout v);
+    // Each half of a side-by-side pair, in centimetres on the screen; 0 is as wide
+    // as the window allows. Clamped to 0 ... 100.
+    double stereoPairWidth() const { return m_stereoPairWidth; }
+    void setStereoPairWidth(double v);
+    // Between the halves, in centimetres; clamped to 0 ... 20.
+    double stereoPairGap() const { return m_stereoPairGap; }
+    void setStereoPairGap(double v);
+    bool showFusionMarks() const { return m_showFusionMarks; }
+    void setShowFusionMarks(bool v);
 
     // Transient, never persisted.
     bool showSettings() const { return m_showSettings; }
@@ -124,7 +136,10 @@ signals:
     void isIlluminantModeChanged();
     void isAutostereogramModeChanged();
     void sirdsStripColumnsChanged();
-    void isCrossEyedStereoChanged();
+    void stereoLayoutChanged();
+    void stereoPairWidthChanged();
+    void stereoPairGapChanged();
+    void showFusionMarksChanged();
     void showSettingsChanged();
     void showControlPanelChanged();
     void randomizeNonceChanged();
@@ -170,7 +185,10 @@ private:
     bool m_isIlluminantMode = false;
     bool m_isAutostereogramMode = false;
     qint64 m_sirdsStripColumns = 3;
-    bool m_isCrossEyedStereo = false;
+    StereoLayout m_stereoLayout = StereoLayout::parallel;
+    double m_stereoPairWidth = 0.0;
+    double m_stereoPairGap = 0.0;
+    bool m_showFusionMarks = false;
     bool m_showSettings = false;
     bool m_showControlPanel = false;
     QUuid m_randomizeNonce;

@@ -30,6 +30,21 @@ double validScale(double scale) {
     return std::isfinite(scale) && scale > 0 ? scale : 0;
 }
 
+// Points per centimetre on the screen, from the size it reports; without one, or
+// with one no screen has, the desktop's reference pixel of 1/96 inch.
+double screenPointsPerCentimetre(const QScreen* screen) {
+    if (screen) {
+        const double millimetres = screen->physicalSize().width();
+        const double points = screen->size().width();
+        if (millimetres > 0 && points > 0) {
+            const double perCentimetre = points / (millimetres / 10.0);
+            if (perCentimetre >= 40 / 2.54 && perCentimetre <= 600 / 2.54)
+                return perCentimetre;
+        }
+    }
+    return kReferencePointsPerCentimetre;
+}
+
 } // namespace
 
 RenderTriggerState RenderTriggerState::fromModel(const AppModel& model) {
@@ -42,6 +57,10 @@ RenderTriggerState RenderTriggerState::fromModel(const AppModel& model) {
     s.sirdsStripColumns = model.sirdsStripColumns();
     s.isAutostereogramMode = model.isAutostereogramMode();
     s.maxPatchSize = model.maxPatchSize();
+    s.isStereoSideBySide = StereoLayouts::isSideBySide(model.stereoLayout());
+    s.stereoPairWidth = model.stereoPairWidth();
+    s.stereoPairGap = model.stereoPairGap();
+    s.showFusionMarks = model.showFusionMarks();
     return s;
 }
 
@@ -61,6 +80,7 @@ ContentView::ContentView(AppModel& model, QWidget* parent, SystemLoadMonitor* lo
     m_presenterHost = QWidget::createWindowContainer(m_presenter, m_canvas);
     m_presenterHost->setFocusPolicy(Qt::NoFocus);
     m_presenterHost->installEventFilter(this);
+    connect(m_presenter, &QWindow::screenChanged, this, &ContentView::screenChanged);
     m_statusBar = new StatusBarView(this);
     m_toast = new ModeToastView(this);
 
@@ -231,6 +251,7 @@ void ContentView::canvasAppeared() {
     if (size.width() > 0 && size.height() > 0) {
         m_state->viewSize = size;
         m_state->maxPatchSize = m_model.maxPatchSize();
+        measureScreen();
         // Built now even when ticks will render: the spin step asks for a frame
         // only once there are cells to spin.
         m_state->prepareAnimationTiles();
@@ -264,6 +285,7 @@ void ContentView::applyWindowResize() {
     if (!(candidate.width() > 0 && candidate.height() > 0))
         return;
     m_state->viewSize = candidate;
+    measureScreen();
     m_state->clearTileSet();
     m_state->prepareAnimationTiles();
     updateDisplayLink();
@@ -291,6 +313,27 @@ double ContentView::currentBackingScale() const {
             return s;
     }
     return 1.0;
+}
+
+bool ContentView::measureScreen() {
+    const double perCentimetre =
+        screenPointsPerCentimetre(m_presenter ? m_presenter->screen() : screen());
+    if (perCentimetre == m_state->pointsPerCentimetre)
+        return false;
+    m_state->pointsPerCentimetre = perCentimetre;
+    return true;
+}
+
+void ContentView::screenChanged() {
+    if (!measureScreen())
+        return;
+    // A pair sized in centimetres takes another number of pixels there.
+    const bool sizedPair = m_model.isStereoscopicMode() &&
+                           StereoLayouts::isSideBySide(m_model.stereoLayout()) &&
+                           (m_model.stereoPairWidth() > 0 || m_model.stereoPairGap() > 0);
+    if (sizedPair && m_state->lastProxy)
+        viewGeometryChanged(false);
+    refreshPresenter();
 }
 
 // ---- suspension ----
@@ -355,6 +398,7 @@ ContentView::Watched ContentView::currentWatched() const {
     w.isAnimationDriven = isAnimationDriven();
     w.animationMaxFPS = m_model.animationMaxFPS();
     w.isAnimationPaused = m_model.isAnimationPaused();
+    w.stereoLayout = m_model.stereoLayout();
     w.trigger = RenderTriggerState::fromModel(m_model);
     return w;
 }
@@ -393,6 +437,9 @@ void ContentView::runReactions() {
         updateDisplayLink();
     if (!(old.trigger == now.trigger))
         handleRenderTriggerChange(old.trigger, now.trigger);
+    if (now.trigger.isStereoscopicMode &&
+        (!old.trigger.isStereoscopicMode || old.stereoLayout != now.stereoLayout))
+        showModeMessage(tr("ステレオペア: %1").arg(StereoLayouts::label(now.stereoLayout)));
     refreshLayout();
 }
 
@@ -424,6 +471,21 @@ void ContentView::resumeAnimation() {
     updateDisplayLink();
 }
 
+void ContentView::viewGeometryChanged(bool autostereogramOn) {
+    // A new view mode or eye size rebuilds the tile set for the new geometry.
+    m_state->clearTileSet();
+    if (!isCanvasLive())
+        return;
+    if (isMotionEnabled() && isAnimationDriven()) {
+        resetRandomSpins();
+        resumeAnimation(); // restarts the link
+    } else {
+        if (autostereogramOn)
+            m_state->prepareAnimationTiles();
+        requestRender(true);
+    }
+}
+
 void ContentView::handleRenderTriggerChange(const RenderTriggerState& o,
                                             const RenderTriggerState& n) {
     const bool live = isCanvasLive();
@@ -432,24 +494,17 @@ void ContentView::handleRenderTriggerChange(const RenderTriggerState& o,
     const bool motionRenders = isMotionEnabled() && isAnimationDriven();
     const bool quiet = !isAnimationRunning() && !m_model.isIlluminantMode();
 
-    // Entering or leaving a view mode rebuilds the tile set for the new geometry.
-    auto viewModeChanged = [&](bool autostereogramOn) {
-        m_state->clearTileSet();
-        if (!live)
-            return;
-        if (motionRenders) {
-            resetRandomSpins();
-            resumeAnimation(); // restarts the link
-        } else {
-            if (autostereogramOn)
-                m_state->prepareAnimationTiles();
-            requestRender(true);
-        }
-    };
+    // The eyes' canvases take the halves' size, or the whole window's.
+    const bool pairResized = n.isStereoSideBySide != o.isStereoSideBySide ||
+                             (n.isStereoSideBySide && (o.stereoPairWidth != n.stereoPairWidth ||
+                                                       o.stereoPairGap != n.stereoPairGap ||
+                                                       o.showFusionMarks != n.showFusionMarks));
+    if (pairResized && o.isStereoscopicMode && n.isStereoscopicMode)
+        viewGeometryChanged(false);
 
     if (o.isStereoscopicMode != n.isStereoscopicMode) {
         m_state->setRightTexture(nullptr);
-        viewModeChanged(m_model.isAutostereogramMode());
+        viewGeometryChanged(m_model.isAutostereogramMode());
     }
     if (o.isColorMode != n.isColorMode && live && quiet)
         requestRender(true);
@@ -470,7 +525,7 @@ void ContentView::handleRenderTriggerChange(const RenderTriggerState& o,
         }
     }
     if (o.isAutostereogramMode != n.isAutostereogramMode)
-        viewModeChanged(n.isAutostereogramMode);
+        viewGeometryChanged(n.isAutostereogramMode);
     if (o.maxPatchSize != n.maxPatchSize) {
         m_state->maxPatchSize = n.maxPatchSize;
         if (m_state->lastProxy) {
@@ -525,6 +580,7 @@ QString ContentView::statusText() const {
     in.isRandomTileSpinEnabled = m_model.isRandomTileSpinEnabled();
     in.isStereoscopicMode = m_model.isStereoscopicMode();
     in.stereoPhaseDisparity = m_model.stereoPhaseDisparity();
+    in.stereoLayout = m_model.stereoLayout();
     in.isAutostereogramMode = m_model.isAutostereogramMode();
     in.sirdsStripColumns = m_model.sirdsStripColumns();
     return ::statusText(in);
@@ -543,7 +599,8 @@ void ContentView::refreshPresenter() {
     d.leftTexture = m_state->leftTexture();
     d.rightTexture = m_state->rightTexture();
     d.isStereoscopic = m_model.isStereoscopicMode();
-    d.isCrossEyed = m_model.isCrossEyedStereo();
+    d.stereoLayout = m_model.stereoLayout();
+    d.stereoPair = m_state->stereoPairSize();
     d.isColorInverted = m_model.isColorInverted();
     d.displayGamma = m_model.displayGamma();
     d.displayBlackLift = m_model.displayBlackLift();

@@ -25,6 +25,11 @@ struct RenderTriggerState {
     qint64 sirdsStripColumns = 0;
     bool isAutostereogramMode = false;
     double maxPatchSize = 0;
+    // The eyes' canvas size follows these while a stereo pair is shown.
+    bool isStereoSideBySide = true;
+    double stereoPairWidth = 0;
+    double stereoPairGap = 0;
+    bool showFusionMarks = false;
 
     static RenderTriggerState fromModel(const AppModel& model);
     bool operator==(const RenderTriggerState&) const = default;
@@ -103,6 +108,7 @@ private:
         bool isAnimationDriven = false;
         double animationMaxFPS = 0;
         bool isAnimationPaused = false;
+        StereoLayout stereoLayout = StereoLayout::parallel;
         RenderTriggerState trigger;
     };
     Watched currentWatched() const;
@@ -113,6 +119,9 @@ private:
     void canvasGeometryChanged(const QSizeF& size);
     void canvasDisappeared();
     void watchWindow();
+    bool measureScreen();
+    void screenChanged();
+    void viewGeometryChanged(bool autostereogramOn);
     void updateLifecycleSuspension();
 
     bool isCanvasLive() const;

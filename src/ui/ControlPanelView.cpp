@@ -236,8 +236,7 @@ QWidget* ControlPanelView::makeColorSection() {
 QWidget* ControlPanelView::makeDepthSection() {
     m_depthMode = new FocusedWheel<QComboBox>;
     m_depthMode->setObjectName(QStringLiteral("depthModePicker"));
-    m_depthMode->addItems({tr("なし"), tr("ステレオペア(平行法)"), tr("ステレオペア(交差法)"),
-                           tr("オートステレオグラム")});
+    m_depthMode->addItems({tr("なし"), tr("ステレオペア"), tr("オートステレオグラム")});
     connect(m_depthMode, &QComboBox::activated, this, [this](int tag) {
         if (!m_updating)
             chooseDepthMode(tag);
@@ -276,9 +275,53 @@ QWidget* ControlPanelView::makeDepthSection() {
     m_depthRow = row(tr("深さ"), depth, tr("ステレオペアの奥行き(右目の縞のずれ)"));
     m_depthRow->setObjectName(QStringLiteral("stereoDepthRow"));
 
+    m_stereoLayout = new FocusedWheel<QComboBox>;
+    m_stereoLayout->setObjectName(QStringLiteral("stereoLayoutPicker"));
+    for (StereoLayout layout : StereoLayouts::allCases())
+        m_stereoLayout->addItem(StereoLayouts::label(layout));
+    connect(m_stereoLayout, &QComboBox::activated, this, [this](int index) {
+        if (!m_updating)
+            m_model.setStereoLayout(StereoLayouts::allCases().at(index));
+    });
+    m_stereoLayoutRow = row(tr("配置"), m_stereoLayout,
+                            tr("並列・交差は裸眼で、アナグリフは赤/シアンの眼鏡で、"
+                               "行インターリーブは偏光式の3Dモニターで見ます"));
+    m_stereoLayoutRow->setObjectName(QStringLiteral("stereoLayoutRow"));
+
+    auto centimetrePicker = [this](const QString& name, const QList<double>& values,
+                                   QString (*label)(double), void (AppModel::*setter)(double),
+                                   QButtonGroup*& group) {
+        QStringList labels;
+        for (double value : values)
+            labels << label(value);
+        QWidget* picker = makeSegmentedPicker(name, labels, group);
+        connect(group, &QButtonGroup::idClicked, this, [this, values, setter](int id) {
+            if (!m_updating)
+                (m_model.*setter)(values.at(id));
+        });
+        return picker;
+    };
+    m_pairWidthRow = row(tr("画像幅"),
+                         centimetrePicker(QStringLiteral("stereoPairWidthPicker"),
+                                          StereoPairWidths::allCases(), &StereoPairWidths::label,
+                                          &AppModel::setStereoPairWidth, m_pairWidthGroup),
+                         tr("左右それぞれの画像の幅。平行法では目の間隔(約6 cm)以下が見やすい"));
+    m_pairWidthRow->setObjectName(QStringLiteral("stereoPairWidthRow"));
+    m_pairGapRow =
+        row(tr("間隔"),
+            centimetrePicker(QStringLiteral("stereoPairGapPicker"), StereoPairGaps::allCases(),
+                             &StereoPairGaps::label, &AppModel::setStereoPairGap, m_pairGapGroup),
+            tr("左右の画像の間のすき間(平均の灰色)"));
+    m_pairGapRow->setObjectName(QStringLiteral("stereoPairGapRow"));
+    m_fusionMarks = makeSwitch(QStringLiteral("fusionMarksSwitch"), &AppModel::setShowFusionMarks);
+    m_fusionMarksRow = row(tr("融合マーク"), trailing(m_fusionMarks),
+                           tr("左右の画像の上の点。二つの点が一つに重なるように見ます"));
+    m_fusionMarksRow->setObjectName(QStringLiteral("fusionMarksRow"));
+
     return makeSection(tr("立体視"),
-                       {row(tr("モード"), m_depthMode, tr("立体視の見せ方を選びます")), m_depthRow,
-                        m_stripColumnsRow});
+                       {row(tr("モード"), m_depthMode, tr("立体視の見せ方を選びます")),
+                        m_stereoLayoutRow, m_pairWidthRow, m_pairGapRow, m_fusionMarksRow,
+                        m_depthRow, m_stripColumnsRow});
 }
 
 QWidget* ControlPanelView::makeAnimationSection() {
@@ -361,12 +404,10 @@ void ControlPanelView::chooseDepthMode(int tag) {
         m_model.setIsAutostereogramMode(false);
         break;
     case 1:
-    case 2:
         m_model.setIsStereoscopicMode(true);
-        m_model.setIsCrossEyedStereo(tag == 2);
         m_model.setIsAutostereogramMode(false);
         break;
-    case 3:
+    case 2:
         m_model.setIsStereoscopicMode(false);
         m_model.setIsAutostereogramMode(true);
         break;
@@ -400,12 +441,17 @@ void ControlPanelView::refresh() {
     m_gamma->setValue(sliderPosition(gamma, 0.5, 2.0));
     m_gammaText->setText(QString::asprintf("%.2f", gamma));
 
-    int depth = 0;
-    if (m_model.isAutostereogramMode())
-        depth = 3;
-    else if (m_model.isStereoscopicMode())
-        depth = m_model.isCrossEyedStereo() ? 2 : 1;
-    m_depthMode->setCurrentIndex(depth);
+    const bool pair = m_model.isStereoscopicMode();
+    m_depthMode->setCurrentIndex(m_model.isAutostereogramMode() ? 2 : pair ? 1 : 0);
+    m_stereoLayoutRow->setVisible(pair);
+    m_stereoLayout->setCurrentIndex(StereoLayouts::allCases().indexOf(m_model.stereoLayout()));
+    const bool sideBySide = pair && StereoLayouts::isSideBySide(m_model.stereoLayout());
+    m_pairWidthRow->setVisible(sideBySide);
+    showSegment(m_pairWidthGroup, StereoPairWidths::allCases().indexOf(m_model.stereoPairWidth()));
+    m_pairGapRow->setVisible(sideBySide);
+    showSegment(m_pairGapGroup, StereoPairGaps::allCases().indexOf(m_model.stereoPairGap()));
+    m_fusionMarksRow->setVisible(sideBySide);
+    m_fusionMarks->setChecked(m_model.showFusionMarks());
 
     m_depthRow->setVisible(m_model.isStereoscopicMode());
     showSegment(m_depthGroup, DepthOptions::allCases().indexOf(

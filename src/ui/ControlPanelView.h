@@ -20,12 +20,14 @@ class SettingRow;
 //
 // Controls carry object names for the shell and for tests: "maxPatchSizePicker",
 // "colorModePicker", "colorInvertedSwitch", "blackLiftRow", "blackLiftSlider",
-// "blackLiftValue", "gammaSlider", "gammaValue", "depthModePicker",
+// "blackLiftValue", "gammaSlider", "gammaValue", "depthModePicker", "stereoLayoutRow",
+// "stereoLayoutPicker", "stereoPairWidthRow", "stereoPairWidthPicker", "stereoPairGapRow",
+// "stereoPairGapPicker", "fusionMarksRow", "fusionMarksSwitch",
 // "stereoDepthRow", "stereoDepthPicker", "stripColumnsRow", "stripColumnsDecrement",
 // "stripColumnsIncrement", "stripColumnsValue", "animationSpeedPicker", "rotationSwitch",
 // "phaseSwitch", "breathingSwitch", "randomSpinSwitch", "frameRatePicker", "renderScalePicker",
 // "randomizeButton", "resetButton". A segmented picker's buttons are named
-// "<picker>Segment0", "<picker>Segment1", "<picker>Segment2".
+// "<picker>Segment0", "<picker>Segment1", ...
 class ControlPanelView : public QWidget {
     Q_OBJECT
 public:
@@ -72,6 +74,14 @@ private:
     QComboBox* m_depthMode = nullptr;
     SettingRow* m_depthRow = nullptr;
     QButtonGroup* m_depthGroup = nullptr;
+    SettingRow* m_stereoLayoutRow = nullptr;
+    QComboBox* m_stereoLayout = nullptr;
+    SettingRow* m_pairWidthRow = nullptr;
+    QButtonGroup* m_pairWidthGroup = nullptr;
+    SettingRow* m_pairGapRow = nullptr;
+    QButtonGroup* m_pairGapGroup = nullptr;
+    SettingRow* m_fusionMarksRow = nullptr;
+    QCheckBox* m_fusionMarks = nullptr;
     SettingRow* m_stripColumnsRow = nullptr;
     QToolButton* m_stripDecrement = nullptr;
     QToolButton* m_stripIncrement = nullptr;

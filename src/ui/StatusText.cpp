@@ -64,6 +64,7 @@ QString depthLine(const StatusTextInputs& in) {
     QString line = tr("立体視:", "status overlay");
     if (in.isStereoscopicMode) {
         line += tr("ステレオペア", "stereo mode") + QStringLiteral("  ") +
+                StereoLayouts::label(in.stereoLayout) + QStringLiteral("  ") +
                 tr("深さ:", "status overlay") + depthPresetLabel(in.stereoPhaseDisparity);
     } else if (in.isAutostereogramMode) {
         const int columns = int(std::clamp<qint64>(in.sirdsStripColumns, 2, 6));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "BuildInfo.h"
+#include "StereoLayout.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -25,6 +26,7 @@ struct StatusTextInputs {
     bool isRandomTileSpinEnabled = false;
     bool isStereoscopicMode = false;
     double stereoPhaseDisparity = 0.25;
+    StereoLayout stereoLayout = StereoLayout::parallel;
     bool isAutostereogramMode = false;
     qint64 sirdsStripColumns = 3;
     std::uint64_t patternSeed = 0;

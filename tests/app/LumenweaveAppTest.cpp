@@ -420,6 +420,25 @@ TEST_F(LumenweaveAppTest, ExportWritesTheShownFrameOrSaysWhyNot) {
     EXPECT_EQ(written.text(QStringLiteral("Seed")), seedText(state.patternSeed));
     EXPECT_EQ(failureBox(), nullptr);
 
+    // A stereo pair is written as it is shown (inside the window's border, once
+    // the toast has gone): crossed halves 2 cm wide, a gap, the marks.
+    AppModel& model = app.appModel();
+    model.setIsStereoscopicMode(true);
+    model.setStereoLayout(StereoLayout::cross);
+    model.setStereoPairWidth(2.0);
+    model.setStereoPairGap(0.5);
+    model.setShowFusionMarks(true);
+    const auto* toast = app.contentView()->findChild<ModeToastView*>();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return state.rightTexture() && !state.isRenderInFlight && !toast->isVisible(); },
+        30000));
+    ASSERT_TRUE(app.exportImageTo(path));
+    const auto inside = [](const QImage& image) {
+        return image.convertToFormat(QImage::Format_RGBA8888_Premultiplied)
+            .copy(image.rect().adjusted(1, 1, -1, -1));
+    };
+    EXPECT_EQ(inside(QImage(path)), inside(app.contentView()->presenter()->grabFrame()));
+
     // A folder that is not there: told in Japanese, nothing written.
     const QString nowhere = dir.filePath(QStringLiteral("gone/field.png"));
     EXPECT_FALSE(app.exportImageTo(nowhere));

@@ -1,5 +1,6 @@
 #include "FieldPresenter.h"
 #include "GpuGeneration.h"
+#include "GpuTestSupport.h"
 #include "TestWaits.h"
 
 #include <QPainter>
@@ -67,7 +68,7 @@ TEST_F(Presenter, LayoutThenDisplayCorrectionThenTintThenOverlays) {
     d.rightTexture = blueTexture;
     d.isStereoscopic = true;
     expectFrame(d, {{{4, 16}, red}, {{60, 16}, blue}});
-    d.isCrossEyed = true;
+    d.stereoLayout = StereoLayout::cross;
     expectFrame(d, {{{4, 16}, blue}, {{60, 16}, red}});
     // Halves as wide as their canvases.
     d.leftTexture = makeTexture(red, red, 32, 32);
@@ -76,9 +77,6 @@ TEST_F(Presenter, LayoutThenDisplayCorrectionThenTintThenOverlays) {
     // Entering stereo before the right eye exists shows the left canvas alone.
     d.rightTexture = nullptr;
     expectFrame(d, {{{4, 16}, red}, {{60, 16}, red}});
-    const auto halves = FieldPresenter::stereoViewports(1001, 600); // odd widths split fractionally
-    EXPECT_EQ(halves[0], (FieldPresenter::Viewport{0.0f, 0.0f, 500.5f, 600.0f}));
-    EXPECT_EQ(halves[1], (FieldPresenter::Viewport{500.5f, 0.0f, 500.5f, 600.0f}));
 
     // Display correction, then the illuminant tint.
     d = {};
@@ -116,6 +114,44 @@ TEST_F(Presenter, LayoutThenDisplayCorrectionThenTintThenOverlays) {
                     {{13, 8}, QColor(0, 160, 0)},
                     {{14, 8}, Qt::black},
                     {{45, 22}, QColor(100, 50, 0)}});
+}
+
+TEST_F(Presenter, EveryStereoLayoutIsItsCpuDefinitionOverTheWholeFrame) {
+    // An odd width, tall enough for the marks; the device's pixels per point.
+    view.resize(97, 70);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.grabFrame().size() == QSize(97, 70); }, 5000));
+    const double scale = view.devicePixelRatio();
+    const int W = int(std::lround(97 * scale)), H = int(std::lround(70 * scale));
+    const struct {
+        StereoLayout layout;
+        StereoPairSize pair;
+    } cases[] = {{StereoLayout::parallel, {}},
+                 {StereoLayout::cross, {30, 7, true}},
+                 {StereoLayout::parallel, {0, 3, true}},
+                 {StereoLayout::anaglyph, {}},
+                 {StereoLayout::interleaved, {}}};
+    for (const auto& [layout, pair] : cases) {
+        SCOPED_TRACE(StereoLayouts::rawValue(layout).toStdString() + " " +
+                     std::to_string(pair.halfWidth));
+        const PairPlacement p = placePair(W, H, scale, pair);
+        const QSize eye =
+            StereoLayouts::isSideBySide(layout) ? QSize(p.halfWidth, p.halfHeight) : QSize(W, H);
+        const RGBAImage left = gputest::pattern(eye.width(), eye.height(), 1);
+        const RGBAImage right = gputest::pattern(eye.width(), eye.height(), 4);
+        FieldPresenter::Description d;
+        d.leftTexture = uploadImageToTexture(left);
+        d.rightTexture = uploadImageToTexture(right);
+        d.isStereoscopic = true;
+        d.stereoLayout = layout;
+        d.stereoPair = pair;
+        view.updateView(d);
+        const RGBAImage shown =
+            view.grabFrame().convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+        const gputest::ByteDifference diff =
+            gputest::compareBytes(shown, *composeStereoFrame(layout, left, right, W, H, p));
+        // The anaglyph's sums are rounded in single precision on the GPU.
+        EXPECT_LE(diff.largest, layout == StereoLayout::anaglyph ? 1 : 0);
+    }
 }
 
 TEST_F(Presenter, DrawsOncePerChangeAndPicksUpATextureArrivingMidFrame) {

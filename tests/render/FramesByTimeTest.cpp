@@ -154,6 +154,12 @@ TEST(FramesByTime, OptionsRefuseWhatCannotBeMadeWithOneLine) {
                                     {"--seed", "0x1ffffffffffffffff"},
                                     {"--speed", "fastest"},
                                     {"--stereo", "--autostereogram"},
+                                    {"--stereo-layout", "sideways"},
+                                    {"--stereo-layout", "anaglyph", "--autostereogram"},
+                                    {"--pair-width", "6"},
+                                    {"--stereo-layout", "interleaved", "--gap", "1"},
+                                    {"--stereo", "--pair-width", "0"},
+                                    {"--stereo", "--gap", "21"},
                                     {"--time", "-1"},
                                     {"--rotation=1"},
                                     {"--seed"}};
@@ -191,6 +197,17 @@ TEST(FramesByTime, OptionsRefuseWhatCannotBeMadeWithOneLine) {
     EXPECT_EQ(ok.options.duration, Rational(100)) << "2 s holds no whole number of frames";
     EXPECT_EQ(ok.options.frameCount(), 2997);
     EXPECT_TRUE(parseRenderOptions({"--help"}).options.help);
+
+    // A layout names the stereo pair; a pair in centimetres at 96 points an inch.
+    const RenderRequest pair =
+        parseRenderOptions({"--stereo-layout", "交差", "--pair-width", "2.54", "--gap=0.5",
+                            "--fusion-marks", "out.png"})
+            .options.request;
+    EXPECT_TRUE(pair.isStereoscopicMode);
+    EXPECT_EQ(pair.stereoLayout, StereoLayout::cross);
+    EXPECT_EQ(pair.stereoPair, (StereoPairSize{96, 0.5 * 96 / 2.54, true}));
+    EXPECT_EQ(parseRenderOptions({"--stereo", "out.png"}).options.request.stereoPair,
+              StereoPairSize{});
 }
 
 } // namespace

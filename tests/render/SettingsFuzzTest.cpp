@@ -19,7 +19,8 @@ const QByteArrayList kOwnedKeys =
                "showStatusBar isRandomTileSpinEnabled isBreathingEnabled randomSpinInterval "
                "isStereoscopicMode stereoPhaseDisparity isColorMode colorModeBlackLevel "
                "isIlluminantMode isColorInverted displayGamma displayBlackLift "
-               "isAutostereogramMode sirdsStripColumns isCrossEyedStereo")
+               "isAutostereogramMode sirdsStripColumns isCrossEyedStereo stereoLayout "
+               "stereoPairWidth stereoPairGap showFusionMarks")
         .split(' ');
 
 using Rng = std::mt19937_64;
@@ -39,7 +40,8 @@ QByteArray junk(Rng& rng, int length) {
 QByteArray hostileValue(Rng& rng) {
     switch (rng() % 8) {
     case 0: // plausible
-        return pick<QByteArray>(rng, {"true", "false", "1", "3", "0.5", "64", "192", "Metal", "2"});
+        return pick<QByteArray>(rng, {"true", "false", "1", "3", "0.5", "64", "192", "Metal", "2",
+                                      "cross", "anaglyph"});
     case 1:
         return pick<QByteArray>(rng, {"1e308", "-1e308", "5e-324", "1e400", "-0", "1e-400"});
     case 2:
@@ -108,15 +110,17 @@ QList<QVariant> persisted(const AppModel& m) {
          {&AppModel::maxPatchSize, &AppModel::phaseAnimationSpeed,
           &AppModel::rotationAnimationSpeed, &AppModel::animationMaxFPS,
           &AppModel::animationRenderScale, &AppModel::randomSpinInterval,
-          &AppModel::stereoPhaseDisparity, &AppModel::displayGamma, &AppModel::displayBlackLift})
+          &AppModel::stereoPhaseDisparity, &AppModel::displayGamma, &AppModel::displayBlackLift,
+          &AppModel::stereoPairWidth, &AppModel::stereoPairGap})
         values << (m.*get)();
     for (auto get :
          {&AppModel::isPhaseAnimationEnabled, &AppModel::isRotationAnimationEnabled,
           &AppModel::showStatusBar, &AppModel::isRandomTileSpinEnabled,
           &AppModel::isBreathingEnabled, &AppModel::isStereoscopicMode, &AppModel::isColorMode,
           &AppModel::isIlluminantMode, &AppModel::isColorInverted, &AppModel::isAutostereogramMode,
-          &AppModel::isCrossEyedStereo})
+          &AppModel::showFusionMarks})
         values << (m.*get)();
+    values << int(m.stereoLayout());
     return values;
 }
 
@@ -178,12 +182,14 @@ TEST(SettingsFuzz, HostileFilesNeitherPoisonThePictureNorLoseOtherKeys) {
             state.maxPatchSize = model.maxPatchSize();
             state.prepareAnimationTiles();
 
-            const CanvasGeometry g =
-                canvasGeometry(state.viewSize.width(), state.viewSize.height(), scale,
-                               state.maxPatchSize, model.isAutostereogramMode(),
-                               model.isStereoscopicMode(), model.sirdsStripColumns());
+            const CanvasGeometry g = canvasGeometry(
+                state.viewSize.width(), state.viewSize.height(), scale, state.maxPatchSize,
+                model.isAutostereogramMode(), model.isStereoscopicMode(), model.sirdsStripColumns(),
+                model.stereoLayout(), state.stereoPairSize());
             EXPECT_TRUE(g.P >= 16 && g.P <= kMaxImageSide && g.canvasW <= kMaxImageSide &&
                         g.canvasH <= kMaxImageSide);
+            EXPECT_TRUE(g.renderW >= 1 && g.renderH >= 1 && g.renderH <= g.canvasH &&
+                        (model.isAutostereogramMode() || g.renderW <= g.canvasW));
             EXPECT_LE(state.tiles.animationTileVariantIndices.size(),
                       size_t(g.canvasW) * size_t(g.canvasH));
 

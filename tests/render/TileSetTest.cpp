@@ -11,8 +11,14 @@
 namespace {
 
 TileSet prepared(std::uint64_t seed, int mode = 0, double side = 0, double patch = 128) {
-    TileSetInputs in{seed, side ? side : 800, side ? side : 600, 2, patch,
-                     0.25, mode == 2,         mode == 1,         4};
+    const TileSetInputs in{.patternSeed = seed,
+                           .viewWidth = side ? side : 800,
+                           .viewHeight = side ? side : 600,
+                           .backingScale = 2,
+                           .maxPatchSize = patch,
+                           .isAutostereogramMode = mode == 2,
+                           .isStereoscopicMode = mode == 1,
+                           .sirdsStripColumns = 4};
     TileSet tiles;
     prepareAnimationTiles(tiles, in);
     return tiles;
@@ -44,6 +50,16 @@ TEST(TileSet, GeometryOfTheThreeModes) {
     EXPECT_EQ(geometry(300, 50, 1, 500)[3], 50);
     EXPECT_EQ(geometry(300, 50, 1, 33.9)[3], 33);
     EXPECT_EQ(geometry(100.5, 20, 1, 128)[0], 101);
+
+    // A stereo pair: the anaglyph's eyes cover the drawable; 200-point halves
+    // 20 apart with marks keep 2 x 32 rows for the marks.
+    const auto eye = [](StereoLayout layout) {
+        const CanvasGeometry g =
+            canvasGeometry(800, 600, 2, 128, false, true, 4, layout, {200, 20, true});
+        return std::array{g.renderW, g.renderH, g.cols, g.rows};
+    };
+    EXPECT_EQ(eye(StereoLayout::anaglyph), (std::array{1600, 1200, 13, 10}));
+    EXPECT_EQ(eye(StereoLayout::cross), (std::array{400, 1136, 4, 9}));
 }
 
 TEST(TileSet, AbsurdInputsStayBounded) {
@@ -85,10 +101,12 @@ TEST(TileSet, DrawOrderPinsEveryList) {
 
     // A complete set is kept; parameters without cells are drawn afresh.
     TileSet kept = tiles;
-    prepareAnimationTiles(kept, {77, 800, 600, 2, 128});
+    prepareAnimationTiles(
+        kept, {.patternSeed = 77, .viewWidth = 800, .viewHeight = 600, .backingScale = 2});
     EXPECT_EQ(kept.animationTileParams, tiles.animationTileParams);
     kept.animationTileVariantIndices.clear();
-    prepareAnimationTiles(kept, {77, 800, 600, 2, 128});
+    prepareAnimationTiles(
+        kept, {.patternSeed = 77, .viewWidth = 800, .viewHeight = 600, .backingScale = 2});
     EXPECT_EQ(kept.animationTileParams, prepared(77).animationTileParams);
     EXPECT_EQ(kept.animationTileVariantIndices, prepared(77).animationTileVariantIndices);
     // Seed 0 would start the generator at zero; it stands for the golden ratio.

@@ -69,6 +69,8 @@ TEST(AppModel, RestoreClampsAndRewritesButKeepsUnreadableValuesInTheStore) {
         {"randomSpinInterval", QStringLiteral("0"), &AppModel::randomSpinInterval, 2.0, true},
         {"randomSpinInterval", -3.0, &AppModel::randomSpinInterval, 2.0, true},
         {"displayGamma", true, &AppModel::displayGamma, 1.0, true},
+        {"stereoPairWidth", QStringLiteral("-5"), &AppModel::stereoPairWidth, 0.0},
+        {"stereoPairGap", 1e9, &AppModel::stereoPairGap, 20.0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.key + (": " + row.raw.toString().left(10).toStdString()));
@@ -93,6 +95,39 @@ TEST(AppModel, RestoreClampsAndRewritesButKeepsUnreadableValuesInTheStore) {
     EXPECT_FALSE(both.model->isStereoscopicMode());
     EXPECT_EQ(both.stored("isStereoscopicMode"), QVariant(false));
     EXPECT_EQ(both.stored("isAutostereogramMode"), QVariant(true));
+}
+
+TEST(AppModel, StereoLayoutFromItsKeyElseFromTheOlderCrossEyedKey) {
+    const QVariant none;
+    struct Row {
+        QVariant layout, crossEyed;
+        StereoLayout expected;
+    } rows[] = {
+        {none, none, StereoLayout::parallel},
+        {none, QStringLiteral("true"), StereoLayout::cross},
+        {QStringLiteral("interleaved"), QStringLiteral("true"), StereoLayout::interleaved},
+        {QStringLiteral("cross"), none, StereoLayout::cross},
+        // What this build cannot read falls back, and stays in the file.
+        {QStringLiteral("Anaglyph"), none, StereoLayout::parallel},
+        {QStringLiteral("topBottom"), QStringLiteral("true"), StereoLayout::cross},
+        {2, QStringLiteral("false"), StereoLayout::parallel},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.layout.toString().toStdString() + " / " +
+                     row.crossEyed.toString().toStdString());
+        Fixture f;
+        if (row.layout.isValid())
+            f.store->put(QStringLiteral("stereoLayout"), row.layout);
+        if (row.crossEyed.isValid())
+            f.store->put(QStringLiteral("isCrossEyedStereo"), row.crossEyed);
+        f.model = std::make_unique<AppModel>(f.store);
+        EXPECT_EQ(f.model->stereoLayout(), row.expected);
+        const bool readable = StereoLayouts::fromRawValue(row.layout.toString()).has_value();
+        EXPECT_EQ(f.stored("stereoLayout"),
+                  readable ? QVariant(StereoLayouts::rawValue(row.expected)) : row.layout);
+        EXPECT_EQ(f.stored("isCrossEyedStereo"),
+                  readable ? QVariant(row.expected == StereoLayout::cross) : row.crossEyed);
+    }
 }
 
 TEST_F(AppModelTest, ClampedAssignmentNotifiesTwiceAndStoresTheClampedValue) {
@@ -170,14 +205,16 @@ TEST_F(AppModelTest, ResetRestoresDefaultsAndRewritesEveryKey) {
     m.setShowStatusBar(true);
     m.setDisplayGamma(1.7);
     m.setSirdsStripColumns(5);
-    m.setIsCrossEyedStereo(true);
+    m.setStereoLayout(StereoLayout::anaglyph);
+    m.setStereoPairWidth(6);
     m.setIsAutostereogramMode(true);
     m.setIsAnimationPaused(true);
     const QVariantList before = m.resettableValues();
     m.resetToDefaults();
     EXPECT_EQ(m.displayGamma(), 1.0);
     EXPECT_EQ(m.sirdsStripColumns(), 3);
-    EXPECT_FALSE(m.isCrossEyedStereo() || m.isAutostereogramMode());
+    EXPECT_FALSE(m.stereoPairWidth() || m.isAutostereogramMode());
+    EXPECT_EQ(m.stereoLayout(), StereoLayout::parallel);
     EXPECT_EQ(stored("isAutostereogramMode"), QVariant(false));
     EXPECT_TRUE(m.showStatusBar() && m.isAnimationPaused()); // not part of the reset
     // Undone: every value back, the depth mode that was on included.
@@ -187,12 +224,13 @@ TEST_F(AppModelTest, ResetRestoresDefaultsAndRewritesEveryKey) {
     EXPECT_EQ(m.displayGamma(), 1.7);
     m.resetToDefaults();
 
-    // At defaults: nobody hears of it, yet all twenty keys are written again.
+    // At defaults: nobody hears of it, yet every key is written again (the
+    // layout under its key and the older cross-eyed one).
     SignalLog log(m);
     const int writes = store->writeCount();
     m.resetToDefaults();
     EXPECT_TRUE(log.names.isEmpty());
-    EXPECT_EQ(store->writeCount(), writes + 20);
+    EXPECT_EQ(store->writeCount(), writes + 24);
 }
 
 #include "AppModelTest.moc"

@@ -106,7 +106,7 @@ TEST_F(ContentViewReactions, TriggerRowsRenderOnlyOnAChangeThatApplies) {
     // Display-only settings reach the presenter without a render.
     model.setDisplayGamma(1.8);
     model.setDisplayBlackLift(0.1);
-    model.setIsCrossEyedStereo(true);
+    model.setStereoLayout(StereoLayout::cross);
     EXPECT_EQ(settle(), none);
 
     // The model pins the black level, so its row is driven directly.
@@ -135,6 +135,26 @@ TEST_F(ContentViewReactions, TileSetRowsRebuildForTheNewGeometry) {
     model.setIsColorInverted(true);
     EXPECT_EQ(settle(), (QList<bool>{true, true, true}));
     EXPECT_EQ(view.renderTriggerState(), RenderTriggerState::fromModel(model));
+
+    // The layouts: the eyes take the halves or the whole window (a new tile set
+    // for the next pass); a swap or another full-window layout only draws again.
+    // The toast names the layout.
+    const auto rebuilt = [&] {
+        state().prepareAnimationTiles();
+        return cells();
+    };
+    before = rebuilt();
+    EXPECT_EQ(reactionTo([&] { model.setStereoLayout(StereoLayout::anaglyph); }), forced);
+    EXPECT_GT(rebuilt(), before);
+    EXPECT_EQ(view.modeChangeMessage(), QStringLiteral("ステレオペア: アナグリフ (赤/シアン)"));
+    EXPECT_EQ(reactionTo([&] { model.setStereoLayout(StereoLayout::interleaved); }), none);
+    EXPECT_EQ(reactionTo([&] { model.setStereoLayout(StereoLayout::parallel); }), forced);
+    EXPECT_EQ(reactionTo([&] { model.setStereoLayout(StereoLayout::cross); }), none);
+    before = rebuilt();
+    EXPECT_EQ(reactionTo([&] { model.setStereoPairWidth(2.0); }), forced);
+    EXPECT_LT(rebuilt(), before);
+    EXPECT_EQ(reactionTo([&] { model.setShowFusionMarks(true); }), forced);
+    EXPECT_EQ(view.presenter()->presenterState().stereoPair, state().stereoPairSize());
 }
 
 TEST_F(ContentViewReactions, LeavingStereoDropsTheRightEyeAtOnce) {

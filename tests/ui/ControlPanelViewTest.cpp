@@ -36,10 +36,11 @@ struct Panel {
         return find<QPushButton>((QByteArray(picker) + "Segment" + QByteArray::number(i)).data());
     }
     int shownSegment(const char* picker) {
-        for (int i = 0; i < 3; ++i)
-            if (segment(picker, i)->isChecked())
-                return i;
-        return -1;
+        for (int i = 0;; ++i) {
+            auto* button = view.findChild<QPushButton*>(QString("%1Segment%2").arg(picker).arg(i));
+            if (!button || button->isChecked())
+                return button ? i : -1;
+        }
     }
     void click(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
 };
@@ -119,11 +120,26 @@ TEST(ControlPanelView, DepthPickerAndStripColumnsStepper) {
     p.model.setSirdsStripColumns(4);
     auto* picker = p.find<QComboBox>("depthModePicker");
     auto* row = p.find<SettingRow>("stripColumnsRow");
-    QTest::keyClick(picker, Qt::Key_Down);
-    QTest::keyClick(picker, Qt::Key_Down); // cross-eyed pair
+    QTest::keyClick(picker, Qt::Key_Down); // a stereo pair
     EXPECT_TRUE(p.model.isStereoscopicMode());
-    EXPECT_TRUE(p.model.isCrossEyedStereo());
     EXPECT_FALSE(row->isVisibleTo(&p.view));
+
+    // Its layout; the pair's size rows only while the halves lie side by side.
+    auto* layout = p.find<QComboBox>("stereoLayoutPicker");
+    auto* widthRow = p.find<SettingRow>("stereoPairWidthRow");
+    QTest::keyClick(layout, Qt::Key_Down);
+    EXPECT_EQ(p.model.stereoLayout(), StereoLayout::cross);
+    p.click(p.segment("stereoPairWidthPicker", 1));
+    p.click(p.segment("stereoPairGapPicker", 3));
+    p.click(p.find<QCheckBox>("fusionMarksSwitch"));
+    EXPECT_EQ(p.model.stereoPairWidth(), 6.0);
+    EXPECT_EQ(p.model.stereoPairGap(), 2.0);
+    EXPECT_TRUE(p.model.showFusionMarks());
+    p.model.setStereoPairWidth(7.0); // from a file: no segment
+    EXPECT_EQ(p.shownSegment("stereoPairWidthPicker"), -1);
+    QTest::keyClick(layout, Qt::Key_Down);
+    EXPECT_EQ(p.model.stereoLayout(), StereoLayout::anaglyph);
+    EXPECT_FALSE(widthRow->isVisibleTo(&p.view));
 
     // The depth presets show while a stereo pair is on: the nearest one, and a
     // choice writes the preset's disparity.
@@ -138,8 +154,9 @@ TEST(ControlPanelView, DepthPickerAndStripColumnsStepper) {
     QTest::keyClick(picker, Qt::Key_End); // autostereogram during a stereo pair
     EXPECT_FALSE(p.model.isStereoscopicMode());
     EXPECT_TRUE(p.model.isAutostereogramMode());
-    EXPECT_TRUE(p.model.isCrossEyedStereo());
+    EXPECT_EQ(p.model.stereoLayout(), StereoLayout::anaglyph);
     EXPECT_TRUE(row->isVisibleTo(&p.view));
+    EXPECT_FALSE(layout->isVisibleTo(&p.view));
     EXPECT_FALSE(depthRow->isVisibleTo(&p.view));
 
     auto* up = p.find<QToolButton>("stripColumnsIncrement");
@@ -155,7 +172,7 @@ TEST(ControlPanelView, DepthPickerAndStripColumnsStepper) {
 
     // The model's own exclusion hides the row again.
     p.model.setIsStereoscopicMode(true);
-    EXPECT_EQ(picker->currentIndex(), 2);
+    EXPECT_EQ(picker->currentIndex(), 1);
     EXPECT_FALSE(row->isVisibleTo(&p.view));
     QTest::keyClick(picker, Qt::Key_Home);
     EXPECT_FALSE(p.model.isStereoscopicMode() || p.model.isAutostereogramMode());

@@ -75,7 +75,9 @@ TEST(StatusText, DepthLine) {
     in.isStereoscopicMode = true;
     in.isAutostereogramMode = true; // the pair wins
     in.stereoPhaseDisparity = 0.75;
-    EXPECT_EQ(line(in, 3), QStringLiteral("立体視:ステレオペア  深さ:深い"));
+    in.stereoLayout = StereoLayout::anaglyph;
+    EXPECT_EQ(line(in, 3),
+              QStringLiteral("立体視:ステレオペア  アナグリフ (赤/シアン)  深さ:深い"));
 
     // Strip columns are shown clamped to 2 through 6.
     in.isStereoscopicMode = false;
