@@ -534,6 +534,7 @@ void LumenweaveApp::showShortcuts() {
     auto* table = new QTreeWidget;
     table->setRootIsDecorated(false);
     table->setSelectionMode(QAbstractItemView::NoSelection);
+    table->setFocusPolicy(Qt::NoFocus); // a list to read, nothing to pick
     table->setHeaderLabels({tr("キー"), tr("操作")});
     for (const auto& [keys, what] : shortcutList())
         table->addTopLevelItem(new QTreeWidgetItem(QStringList{keys, what}));

@@ -272,18 +272,14 @@ TEST_F(LumenweaveAppTest, MenusDialogsAndQtTextsAreJapanese) {
                 << text.toStdString();
     }
 
-    // The shortcut window lists every key the menus answer, and the two they do not show.
-    const auto shortcuts = app.shortcutList();
+    // The shortcut window lists every key the menus answer, and Space and Esc.
     QStringList keys;
-    for (const auto& [key, what] : shortcuts)
+    for (const auto& [key, what] : app.shortcutList())
         keys << key;
-    EXPECT_EQ(keys.first(), QStringLiteral("スペース"));
-    EXPECT_TRUE(keys.contains(QStringLiteral("Esc")));
-    for (QAction* menu : app.mainWindow()->menuBar()->actions())
-        for (QAction* item : menu->menu()->actions())
-            for (const QKeySequence& key : item->shortcuts())
-                EXPECT_TRUE(keys.join(QLatin1Char(' ')).contains(key.toString()))
-                    << item->text().toStdString();
+    EXPECT_TRUE(keys.first() == QStringLiteral("スペース") && keys.last() == QStringLiteral("Esc"));
+    for (QAction* item : app.mainWindow()->findChildren<QAction*>())
+        for (const QKeySequence& key : item->shortcuts())
+            EXPECT_TRUE(keys.join(' ').contains(key.toString())) << item->text().toStdString();
 
     app.versionAction()->trigger();
     auto* about = app.mainWindow()->findChild<QMessageBox*>(QStringLiteral("aboutBox"));
@@ -536,11 +532,9 @@ TEST_F(LumenweaveAppTest, RandomizeResetAndTypedSeedsCanBeTakenBack) {
     auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("seedEdit"));
     auto* message = dialog->findChild<QLabel*>(QStringLiteral("seedMessage"));
     auto* accept = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
-    for (const char* bad : {"abc", "18446744073709551616", " 5", "+5", "0x"}) {
-        edit->setText(QString::fromLatin1(bad));
-        EXPECT_FALSE(accept->isEnabled()) << bad;
-        EXPECT_TRUE(message->text().contains(QStringLiteral("シードではありません"))) << bad;
-    }
+    edit->setText(QStringLiteral("0x12 "));
+    EXPECT_FALSE(accept->isEnabled());
+    EXPECT_TRUE(message->text().contains(QStringLiteral("シードではありません")));
     edit->setText(QStringLiteral("0x1234ABCD"));
     ASSERT_TRUE(accept->isEnabled());
     accept->click();
