@@ -16,6 +16,7 @@ packages=(
   weston qt6-wayland
   libqt6svg6
   clang-format
+  pybind11-dev python3-dev python3-numpy python3-pytest python3-pil
 )
 
 missing=()

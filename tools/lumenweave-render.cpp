@@ -4,8 +4,10 @@
 
 #include "FrameImage.h"
 #include "PngFile.h"
+#include "RenderBatch.h"
 #include "RenderOptions.h"
 #include "RenderRequest.h"
+#include "TerminalProgress.h"
 #include "ToolDisplay.h"
 
 #include <QCoreApplication>
@@ -14,11 +16,10 @@
 #include <QGuiApplication>
 #include <QTemporaryDir>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <unistd.h>
+#include <optional>
 
 namespace {
 
@@ -34,25 +35,6 @@ QString tr(const char* text) {
     return QCoreApplication::translate("lumenweave-render", text);
 }
 
-QString failureText(FrameImage::Failure failure) {
-    using Failure = FrameImage::Failure;
-    switch (failure) {
-    case Failure::none:
-        break;
-    case Failure::noTileSet:
-        return tr("描くタイルがありません");
-    case Failure::noPatch:
-        return tr("パッチを一つも作れませんでした");
-    case Failure::noCanvas:
-        return tr("キャンバスを作れませんでした");
-    case Failure::noRightEye:
-        return tr("右目の絵を作れませんでした");
-    case Failure::noMemory:
-        return tr("立体視のペアのためのメモリがありません");
-    }
-    return {};
-}
-
 QImage frameImage(RequestRenderer& renderer, const Rational& t) {
     FrameImage frame = renderer.frameAt(t);
     if (frame.failure != FrameImage::Failure::none)
@@ -60,49 +42,8 @@ QImage frameImage(RequestRenderer& renderer, const Rational& t) {
     return frame.image;
 }
 
-// Frames done, their rate and the time left, on one line of a terminal.
-class Progress {
-public:
-    explicit Progress(std::int64_t total) : m_total(total), m_shown(isatty(STDERR_FILENO)) {}
-    ~Progress() {
-        if (m_shown && m_printed)
-            std::fputc('\n', stderr);
-    }
-
-    void frameDone(std::int64_t done) {
-        if (!m_shown)
-            return;
-        const double elapsed = seconds(Clock::now() - m_start);
-        if (done < m_total && elapsed - m_lastPrint < 0.25)
-            return;
-        m_lastPrint = elapsed;
-        const double rate = elapsed > 0 ? double(done) / elapsed : 0;
-        const int left = rate > 0 ? int(double(m_total - done) / rate + 0.5) : 0;
-        std::fprintf(stderr, "\r%s",
-                     qPrintable(tr("フレーム %1/%2  %3 fps  残り %4:%5  ")
-                                    .arg(done)
-                                    .arg(m_total)
-                                    .arg(rate, 0, 'f', 1)
-                                    .arg(left / 60)
-                                    .arg(left % 60, 2, 10, QLatin1Char('0'))));
-        std::fflush(stderr);
-        m_printed = true;
-    }
-
-private:
-    using Clock = std::chrono::steady_clock;
-    static double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-    std::int64_t m_total;
-    bool m_shown;
-    bool m_printed = false;
-    Clock::time_point m_start = Clock::now();
-    double m_lastPrint = -1;
-};
-
 Rational frameTime(const RenderOptions& o, std::int64_t k) {
-    const auto offset = Rational::divide(Rational(k), o.fps);
-    const auto t = offset ? Rational::add(o.request.time, *offset) : std::nullopt;
+    const auto t = o.frameTime(k);
     if (!t)
         fail(tr("フレーム %1 の時刻を計算できません").arg(k));
     return *t;
@@ -120,13 +61,13 @@ QString sequenceName(const QString& path, std::int64_t k, std::int64_t count) {
 // Every frame goes to a folder beside the target first and is moved into place
 // only when all are written, so a failure part way leaves nothing new and no
 // earlier file replaced.
-void writeSequence(const RenderOptions& o, RequestRenderer& renderer) {
+void writeSequence(const RenderOptions& o, RequestRenderer& renderer, bool quiet) {
     const QDir folder = QFileInfo(o.output).absoluteDir();
     QTemporaryDir work(folder.filePath(QStringLiteral(".lumenweave-render-XXXXXX")));
     if (!work.isValid())
         fail(tr("%1 に書けません: %2").arg(folder.path(), work.errorString()));
     const std::int64_t count = o.frameCount();
-    Progress progress(count);
+    TerminalProgress progress(count, tr("フレーム %1/%2  %3 fps  残り %4:%5  "), !quiet);
     QStringList names;
     for (std::int64_t k = 0; k < count; ++k) {
         names << sequenceName(o.output, k, count);
@@ -134,7 +75,7 @@ void writeSequence(const RenderOptions& o, RequestRenderer& renderer) {
                 savePng(frameImage(renderer, frameTime(o, k)), work.filePath(names.back()));
             !error.isEmpty())
             fail(error);
-        progress.frameDone(k + 1);
+        progress.done(k + 1);
     }
     for (const QString& name : names) {
         const QByteArray from = QFile::encodeName(work.filePath(name));
@@ -145,8 +86,10 @@ void writeSequence(const RenderOptions& o, RequestRenderer& renderer) {
     }
 }
 
-int run(const RenderOptions& o) {
-    if (o.loop)
+// Writes what o asks for; quiet (a batch entry) leaves out the progress line
+// and the loop's length.
+void run(const RenderOptions& o, bool quiet) {
+    if (o.loop && !quiet)
         std::fprintf(stderr, "%s\n",
                      qPrintable(tr("lumenweave-render: ループの長さ %1 秒（%2 フレーム、%3 fps）")
                                     .arg(o.duration.toDouble(), 0, 'g', 10)
@@ -158,14 +101,17 @@ int run(const RenderOptions& o) {
         if (const QString error = savePng(frameImage(renderer, o.request.time), o.output);
             !error.isEmpty())
             fail(error);
-        return 0;
+        return;
     case RenderOptions::Output::pngSequence:
-        writeSequence(o, renderer);
-        return 0;
+        writeSequence(o, renderer, quiet);
+        return;
     case RenderOptions::Output::video:
         fail(tr("動画の書き出しはこのビルドにはありません"));
     }
-    return 0;
+}
+
+void say(const QString& line) {
+    std::fprintf(stderr, "lumenweave-render: %s\n", qPrintable(line));
 }
 
 } // namespace
@@ -176,28 +122,57 @@ int main(int argc, char** argv) {
         arguments << QString::fromLocal8Bit(argv[i]);
     const ParsedRenderOptions parsed = parseRenderOptions(arguments);
     if (!parsed.error.isEmpty()) {
-        std::fprintf(stderr, "lumenweave-render: %s\n", qPrintable(parsed.error));
+        say(parsed.error);
         return 1;
     }
-    const RenderOptions& options = parsed.options;
+    RenderOptions options = parsed.options;
     if (options.help) {
         std::fputs(qPrintable(renderOptionsHelp()), stdout);
         return 0;
     }
-    if (!hasDisplay()) {
-        std::fputs(qPrintable(tr("lumenweave-render: ディスプレイがありません。xvfb-run -a の下で"
-                                 "動かしてください\n")),
-                   stderr);
-        return 2;
-    }
     // Past a file-size limit a write should fail and be reported, not end the process.
     std::signal(SIGXFSZ, SIG_IGN);
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QGuiApplication app(argc, argv);
+    // The GPU, when a picture needs it, is the application's thread's.
+    std::optional<QGuiApplication> app;
+    const auto startGpu = [&] {
+        if (!app && hasDisplay()) {
+            QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+            app.emplace(argc, argv);
+        }
+        return app.has_value();
+    };
+    if (!options.batch.isEmpty()) {
+        return runBatch(
+            options.batch, options.verbose,
+            [](const RenderOptions& o) {
+                try {
+                    run(o, true);
+                    return QString();
+                } catch (const Failure& failure) {
+                    return failure.message;
+                }
+            },
+            startGpu);
+    }
+    RenderRequest& request = options.request;
+    using Mode = AppModel::RenderingMode;
+    // Without a display the GPU generator's pictures come from its CPU route:
+    // the same bytes.
+    request.withoutGpu = request.renderingMode == Mode::gpu && !hasDisplay();
+    if (request.renderingMode != Mode::cpu && !request.withoutGpu && !startGpu()) {
+        say(tr(
+            "--generator filter にはディスプレイが必要です。xvfb-run -a の下で動かしてください"));
+        return 2;
+    }
+    if (options.verbose)
+        say(request.withoutGpu ? tr("ディスプレイがないので、GPU と同じバイトを CPU で描きます")
+            : request.renderingMode == Mode::cpu ? tr("CPU の生成器で描きます")
+                                                 : tr("GPU で描きます"));
     try {
-        return run(options);
+        run(options, false);
+        return 0;
     } catch (const Failure& failure) {
-        std::fprintf(stderr, "lumenweave-render: %s\n", qPrintable(failure.message));
+        say(failure.message);
         return 1;
     }
 }

@@ -1,6 +1,3 @@
-// Before any Qt header: Qt's "emit" macro breaks tbb's headers.
-#include <tbb/parallel_for.h>
-
 #include "GpuAutostereogram.h"
 
 #include "CanvasTexturePool.h"
@@ -11,16 +8,10 @@
 #include <QOpenGLFunctions_4_3_Core>
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <numeric>
 #include <optional>
 
 namespace {
-
-// The centred layout of a strip in an output row, and the depth cells.
-struct Layout {
-    int cell, offset, end;
-};
 
 // Larger column maps (cells as wide as a large output) go the CPU route instead.
 constexpr long long kMaxColumnMapEntries = 16LL << 20;
@@ -28,7 +19,7 @@ constexpr long long kMaxColumnMapEntries = 16LL << 20;
 // For each depth-cell row, the strip column every output column ends up showing,
 // or ~0 where the row keeps its 0x80 fill: the row recurrence itself, run on
 // column numbers instead of pixels.
-std::vector<std::uint32_t> columnMap(int outW, int stripW, const Layout& l,
+std::vector<std::uint32_t> columnMap(int outW, int stripW, const CentredLayout& l,
                                      const std::vector<int>& table) {
     std::vector<std::uint32_t> stripColumns(std::size_t(stripW), 0);
     std::iota(stripColumns.begin(), stripColumns.end(), 0u);
@@ -41,7 +32,7 @@ std::vector<std::uint32_t> columnMap(int outW, int stripW, const Layout& l,
 }
 
 GpuTextureRef expandOnGpu(unsigned int program, const GpuTexture& strip, int outW, int outH,
-                          const Layout& l, int maxShift, const std::vector<int>& table) {
+                          const CentredLayout& l, int maxShift, const std::vector<int>& table) {
     gpucontext::ScopedThreadContext scope;
     QOpenGLFunctions_4_3_Core& gl = scope.gl();
     GpuTextureRef output = sirdsOutputPool().nextTexture(outW, outH, StorageMode::gpuPrivate);
@@ -93,44 +84,16 @@ GpuTextureRef expandOnGpu(unsigned int program, const GpuTexture& strip, int out
     return output;
 }
 
-GpuTextureRef expandOnCpu(const GpuTextureRef& strip, int outW, int outH, int cell, int offset,
-                          int end, const std::vector<int>& table) {
-    std::optional<RGBAImage> stripImage = readbackTexture(strip);
-    std::optional<RGBAImage> output = makeRGBAImage(outW, outH);
-    if (!stripImage || !output) {
-        return nullptr;
-    }
-    std::memset(output->bits(), 0x80, std::size_t(output->sizeInBytes()));
-    const auto* stripPixels = reinterpret_cast<const std::uint32_t*>(stripImage->constBits());
-    auto* outPixels = reinterpret_cast<std::uint32_t*>(output->bits());
-    const int stripW = strip->width();
-    const int stripH = strip->height();
-    tbb::parallel_for(0, outH, [&](int y) {
-        expandRowCentred(y, stripPixels, outPixels, table, cell, offset, end, stripW, stripH, outW);
-    });
-    // Into the ring as the kernel's pictures go, so that no frame makes a texture.
-    GpuTextureRef texture = sirdsOutputPool().nextTexture(outW, outH, StorageMode::gpuPrivate);
-    if (!texture || !uploadImageInto(*texture, *output)) {
-        return nullptr;
-    }
-    return texture;
-}
-
-std::optional<Layout> layoutFor(const GpuTextureRef& strip, int outW, int outH, int columns) {
-    if (!strip || outW < 1 || outH < 1 || outW > kMaxImageSide || outH > kMaxImageSide) {
-        return std::nullopt;
-    }
-    const int stripW = strip->width();
-    const int offset = outW < stripW ? 0 : (outW - stripW) / 2;
-    return Layout{std::max(stripW / std::max(columns, 1), 1), offset,
-                  std::min(offset + stripW, outW)};
+std::optional<CentredLayout> layoutFor(const GpuTextureRef& strip, int outW, int outH,
+                                       int columns) {
+    return strip ? centredLayout(strip->width(), outW, outH, columns) : std::nullopt;
 }
 
 } // namespace
 
 GpuTextureRef makeAutostereogramGPU(const GpuTextureRef& strip, int outW, int outH, int columns,
                                     SIRDSShiftCache& cache) {
-    const std::optional<Layout> l = layoutFor(strip, outW, outH, columns);
+    const std::optional<CentredLayout> l = layoutFor(strip, outW, outH, columns);
     GpuDevice& device = GpuDevice::shared();
     // Where the GPU is the CPU, the kernel's scattered image stores are slower
     // than the CPU writing rows and uploading them whole.
@@ -144,7 +107,7 @@ GpuTextureRef makeAutostereogramGPU(const GpuTextureRef& strip, int outW, int ou
 GpuTextureRef makeAutostereogramKernel(const GpuTextureRef& strip, int outW, int outH, int columns,
                                        SIRDSShiftCache& cache) {
     const unsigned int program = GpuDevice::shared().sirdsKernel();
-    const std::optional<Layout> l = layoutFor(strip, outW, outH, columns);
+    const std::optional<CentredLayout> l = layoutFor(strip, outW, outH, columns);
     if (!program || !l || (long long)l->cell * outW > kMaxColumnMapEntries) {
         return nullptr;
     }
@@ -155,37 +118,17 @@ GpuTextureRef makeAutostereogramKernel(const GpuTextureRef& strip, int outW, int
 
 GpuTextureRef makeAutostereogramCPU(const GpuTextureRef& strip, int outW, int outH, int columns,
                                     SIRDSShiftCache& cache) {
-    const std::optional<Layout> l = layoutFor(strip, outW, outH, columns);
-    if (!l) {
+    const std::optional<RGBAImage> stripImage = readbackTexture(strip);
+    const std::optional<RGBAImage> output =
+        stripImage ? makeAutostereogramCentred(*stripImage, outW, outH, columns, cache)
+                   : std::nullopt;
+    if (!output) {
         return nullptr;
     }
-    const std::vector<int>& table =
-        cache.shiftTable(l->cell, l->cell, sirdsMaxShift(strip->width()));
-    return expandOnCpu(strip, outW, outH, l->cell, l->offset, l->end, table);
-}
-
-void expandRowCentred(int y, const std::uint32_t* strip, std::uint32_t* out,
-                      const std::vector<int>& table, int cell, int offset, int end, int stripW,
-                      int stripH, int outW) {
-    const int ty = y % stripH;
-    const int cy = y % cell;
-    std::uint32_t* row = out + std::size_t(y) * std::size_t(outW);
-    const std::uint32_t* stripRow = strip + std::size_t(ty) * std::size_t(stripW);
-    const int* shifts = table.data() + std::size_t(cy) * std::size_t(cell);
-
-    for (int x = offset; x < end; ++x) {
-        row[x] = stripRow[x - offset];
+    // Into the ring as the kernel's pictures go, so that no frame makes a texture.
+    GpuTextureRef texture = sirdsOutputPool().nextTexture(outW, outH, StorageMode::gpuPrivate);
+    if (!texture || !uploadImageInto(*texture, *output)) {
+        return nullptr;
     }
-    for (int x = end; x < outW; ++x) {
-        const int src = x - stripW + shifts[x % cell];
-        if (src >= 0 && src < outW) {
-            row[x] = row[src];
-        }
-    }
-    for (int x = offset - 1; x >= 0; --x) {
-        const int src = x + stripW - shifts[x % cell];
-        if (src >= 0 && src < outW) {
-            row[x] = row[src];
-        }
-    }
+    return texture;
 }

@@ -3,8 +3,27 @@
 
 #include "Autostereogram.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+
+namespace {
+
+RGBAImage premultiplied(const RGBAImage& image) {
+    return image.format() == QImage::Format_RGBA8888_Premultiplied
+               ? image
+               : image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+}
+
+// An outW x outH picture whose unwritten pixels read (128, 128, 128, 128).
+std::optional<RGBAImage> greyOutput(int outW, int outH) {
+    auto out = makeRGBAImage(outW, outH);
+    if (out)
+        std::memset(out->bits(), 0x80, static_cast<size_t>(out->sizeInBytes()));
+    return out;
+}
+
+} // namespace
 
 const std::vector<int>& SIRDSShiftCache::shiftTable(int tileW, int tileH, int maxShift) {
     const SIRDSKey key{tileW, tileH, maxShift};
@@ -39,18 +58,14 @@ std::optional<RGBAImage> makeAutostereogram(const RGBAImage& strip, int outW, in
                                             SIRDSShiftCache& cache) {
     if (strip.isNull())
         return std::nullopt;
-    const RGBAImage source = strip.format() == QImage::Format_RGBA8888_Premultiplied
-                                 ? strip
-                                 : strip.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+    const RGBAImage source = premultiplied(strip);
     if (source.isNull())
         return std::nullopt;
     const int stripW = source.width();
     const int stripH = source.height();
-    auto out = makeRGBAImage(outW, outH);
+    auto out = greyOutput(outW, outH);
     if (!out)
         return std::nullopt;
-    // A pixel that is never written stays (128, 128, 128, 128).
-    std::memset(out->bits(), 0x80, static_cast<size_t>(out->sizeInBytes()));
 
     const std::vector<int>& table = cache.shiftTable(stripW, stripH, sirdsMaxShift(stripW));
     uchar* const outBits = out->bits();
@@ -72,6 +87,59 @@ std::optional<RGBAImage> makeAutostereogram(const RGBAImage& strip, int outW, in
             if (src >= 0 && src < outW)
                 row[x] = row[src];
         }
+    });
+    return out;
+}
+
+std::optional<CentredLayout> centredLayout(int stripW, int outW, int outH, int columns) {
+    if (stripW < 1 || outW < 1 || outH < 1 || outW > kMaxImageSide || outH > kMaxImageSide)
+        return std::nullopt;
+    const int offset = outW < stripW ? 0 : (outW - stripW) / 2;
+    return CentredLayout{std::max(stripW / std::max(columns, 1), 1), offset,
+                         std::min(offset + stripW, outW)};
+}
+
+void expandRowCentred(int y, const std::uint32_t* strip, std::uint32_t* out,
+                      const std::vector<int>& table, int cell, int offset, int end, int stripW,
+                      int stripH, int outW) {
+    const int ty = y % stripH;
+    const int cy = y % cell;
+    std::uint32_t* row = out + std::size_t(y) * std::size_t(outW);
+    const std::uint32_t* stripRow = strip + std::size_t(ty) * std::size_t(stripW);
+    const int* shifts = table.data() + std::size_t(cy) * std::size_t(cell);
+
+    for (int x = offset; x < end; ++x)
+        row[x] = stripRow[x - offset];
+    for (int x = end; x < outW; ++x) {
+        const int src = x - stripW + shifts[x % cell];
+        if (src >= 0 && src < outW)
+            row[x] = row[src];
+    }
+    for (int x = offset - 1; x >= 0; --x) {
+        const int src = x + stripW - shifts[x % cell];
+        if (src >= 0 && src < outW)
+            row[x] = row[src];
+    }
+}
+
+std::optional<RGBAImage> makeAutostereogramCentred(const RGBAImage& strip, int outW, int outH,
+                                                   int columns, SIRDSShiftCache& cache) {
+    if (strip.isNull())
+        return std::nullopt;
+    const RGBAImage source = premultiplied(strip);
+    const std::optional<CentredLayout> l = centredLayout(source.width(), outW, outH, columns);
+    std::optional<RGBAImage> out = greyOutput(outW, outH);
+    if (source.isNull() || !l || !out)
+        return std::nullopt;
+    const int stripW = source.width();
+    const int stripH = source.height();
+    // Rows of 4 x width bytes exactly, so the pictures are arrays of words.
+    const auto* stripPixels = reinterpret_cast<const std::uint32_t*>(source.constBits());
+    auto* outPixels = reinterpret_cast<std::uint32_t*>(out->bits());
+    const std::vector<int>& table = cache.shiftTable(l->cell, l->cell, sirdsMaxShift(stripW));
+    tbb::parallel_for(0, outH, [&](int y) {
+        expandRowCentred(y, stripPixels, outPixels, table, l->cell, l->offset, l->end, stripW,
+                         stripH, outW);
     });
     return out;
 }

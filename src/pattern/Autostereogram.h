@@ -2,6 +2,8 @@
 
 #include "RGBAImage.h"
 
+#include <cstdint>
+#include <optional>
 #include <vector>
 
 struct SIRDSKey {
@@ -29,3 +31,25 @@ int sirdsMaxShift(int stripW);
 // rightwards with per-pixel shifts, rows in parallel. Nothing on failure.
 std::optional<RGBAImage> makeAutostereogram(const RGBAImage& strip, int outW, int outH,
                                             SIRDSShiftCache& cache);
+
+// Where the centred autostereogram puts its strip in an output row (columns
+// offset to end - 1) and the side of its square depth cells: the strip's width
+// over columns (at least 1). Nothing for an output side out of range.
+struct CentredLayout {
+    int cell = 1;
+    int offset = 0;
+    int end = 0;
+};
+std::optional<CentredLayout> centredLayout(int stripW, int outW, int outH, int columns);
+
+// Fills output row y of the centred autostereogram: the strip in the centre,
+// propagated rightwards and then leftwards with one depth cone per cell x cell
+// square. Pixels are RGBA words.
+void expandRowCentred(int y, const std::uint32_t* strip, std::uint32_t* out,
+                      const std::vector<int>& table, int cell, int offset, int end, int stripW,
+                      int stripH, int outW);
+
+// The centred autostereogram of the GPU generator, made here: expandRowCentred
+// over a 0x80-filled picture, rows in parallel. Nothing on failure.
+std::optional<RGBAImage> makeAutostereogramCentred(const RGBAImage& strip, int outW, int outH,
+                                                   int columns, SIRDSShiftCache& cache);

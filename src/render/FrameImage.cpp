@@ -2,12 +2,17 @@
 
 #include "GpuGeneration.h"
 
+#include <QCoreApplication>
 #include <QRegularExpression>
 
 namespace {
 
-QImage imageOf(const std::optional<RGBAImage>& image) {
-    return image ? *image : QImage();
+constexpr int kDotsPerMeter = 3780; // 96 dpi
+
+// Moved out, so the frame is the image's only owner and setting its text and
+// resolution copies no pixels.
+QImage imageOf(std::optional<RGBAImage>&& image) {
+    return image ? std::move(*image) : QImage();
 }
 
 QImage imageOf(const GpuTextureRef& texture) {
@@ -21,6 +26,28 @@ FrameImage failed(FrameImage::Failure failure) {
 }
 
 } // namespace
+
+QString failureText(FrameImage::Failure failure) {
+    using Failure = FrameImage::Failure;
+    const auto tr = [](const char* text) {
+        return QCoreApplication::translate("lumenweave-render", text);
+    };
+    switch (failure) {
+    case Failure::none:
+        break;
+    case Failure::noTileSet:
+        return tr("描くタイルがありません");
+    case Failure::noPatch:
+        return tr("パッチを一つも作れませんでした");
+    case Failure::noCanvas:
+        return tr("キャンバスを作れませんでした");
+    case Failure::noRightEye:
+        return tr("右目の絵を作れませんでした");
+    case Failure::noMemory:
+        return tr("立体視のペアのためのメモリがありません");
+    }
+    return {};
+}
 
 QString seedText(std::uint64_t patternSeed) {
     return QStringLiteral("0x%1").arg(patternSeed, 16, 16, QLatin1Char('0'));
@@ -42,10 +69,14 @@ std::optional<std::uint64_t> parseSeed(const QString& text) {
 FrameImage renderFrameImage(const RenderSnapshot& snapshot, std::uint64_t patternSeed,
                             AppModel::RenderingMode renderingMode, double animationRenderScale,
                             SIRDSShiftCache& sirdsShiftCache) {
+    return frameImageOf(renderFrame(snapshot, renderingMode, animationRenderScale, sirdsShiftCache),
+                        snapshot, animationRenderScale, patternSeed);
+}
+
+FrameImage frameImageOf(RenderOutcome out, const RenderSnapshot& snapshot,
+                        double animationRenderScale, std::uint64_t patternSeed) {
     using Kind = RenderOutcome::Kind;
     using Failure = FrameImage::Failure;
-    const RenderOutcome out =
-        renderFrame(snapshot, renderingMode, animationRenderScale, sirdsShiftCache);
     QImage left, right;
     switch (out.kind) {
     case Kind::none:
@@ -58,8 +89,8 @@ FrameImage renderFrameImage(const RenderSnapshot& snapshot, std::uint64_t patter
         right = imageOf(out.rightTexture);
         break;
     case Kind::cpuCanvas:
-        left = imageOf(out.sirdsImage ? out.sirdsImage : out.leftImage);
-        right = imageOf(out.rightImage);
+        left = imageOf(std::move(out.sirdsImage ? out.sirdsImage : out.leftImage));
+        right = imageOf(std::move(out.rightImage));
         break;
     }
     if (left.isNull())
@@ -67,7 +98,7 @@ FrameImage renderFrameImage(const RenderSnapshot& snapshot, std::uint64_t patter
 
     FrameImage frame;
     if (!out.isStereoscopicMode) {
-        frame.image = left;
+        frame.image = std::move(left);
     } else {
         if (right.isNull())
             return failed(Failure::noRightEye);
@@ -81,5 +112,9 @@ FrameImage renderFrameImage(const RenderSnapshot& snapshot, std::uint64_t patter
     }
     // The seed makes the pattern again (lumenweave-render --seed).
     frame.image.setText(QStringLiteral("Seed"), seedText(patternSeed));
+    // A new image takes its resolution from the screen, or 100 dpi without one;
+    // a PNG's bytes must not depend on where it was made.
+    frame.image.setDotsPerMeterX(kDotsPerMeter);
+    frame.image.setDotsPerMeterY(kDotsPerMeter);
     return frame;
 }

@@ -19,9 +19,15 @@ struct FrameImage {
     Failure failure = Failure::none;
 };
 
+// What went wrong, in one Japanese line.
+QString failureText(FrameImage::Failure failure);
+
 FrameImage renderFrameImage(const RenderSnapshot& snapshot, std::uint64_t patternSeed,
                             AppModel::RenderingMode renderingMode, double animationRenderScale,
                             SIRDSShiftCache& sirdsShiftCache);
+// The picture of a pass's outcome (the snapshot and render scale it was made from).
+FrameImage frameImageOf(RenderOutcome outcome, const RenderSnapshot& snapshot,
+                        double animationRenderScale, std::uint64_t patternSeed);
 
 // The seed as the image's text holds it: "0x" and sixteen hex digits.
 QString seedText(std::uint64_t patternSeed);

@@ -32,15 +32,34 @@ const QStringList& valueOptions() {
                                       "render-scale",  "generator",   "time",
                                       "speed",         "phase-speed", "rotation-speed",
                                       "spin-interval", "duration",    "fps",
-                                      "stereo-layout", "pair-width",  "gap"};
+                                      "stereo-layout", "pair-width",  "gap",
+                                      "batch"};
     return names;
 }
 
 const QStringList& flagOptions() {
-    static const QStringList names = {"stereo",      "autostereogram", "color", "rotation",
-                                      "phase-drift", "breathing",      "spins", "illuminant",
-                                      "loop",        "frames",         "help",  "fusion-marks"};
+    static const QStringList names = {
+        "stereo",     "autostereogram", "color",  "rotation", "phase-drift",  "breathing", "spins",
+        "illuminant", "loop",           "frames", "help",     "fusion-marks", "verbose"};
     return names;
+}
+
+// What a scope leaves out of the tables above.
+bool allowedIn(OptionScope scope, const QString& name) {
+    static const QStringList commandLineOnly = {"help", "batch", "verbose"};
+    static const QStringList toFiles = {"frames", "loop", "generator"};
+    static const QStringList timing = {"duration", "fps"};
+    switch (scope) {
+    case OptionScope::commandLine:
+        return true;
+    case OptionScope::batchLine:
+        return !commandLineOnly.contains(name);
+    case OptionScope::frames:
+        return !commandLineOnly.contains(name) && !toFiles.contains(name);
+    case OptionScope::picture:
+        return !commandLineOnly.contains(name) && !toFiles.contains(name) && !timing.contains(name);
+    }
+    return false;
 }
 
 // Plain decimal notation only: no sign but '-', no spaces, no nan or inf spellings.
@@ -99,7 +118,7 @@ public:
     }
 };
 
-Values split(const QStringList& arguments) {
+Values split(const QStringList& arguments, OptionScope scope) {
     Values v;
     bool optionsEnded = false;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
@@ -118,7 +137,7 @@ Values split(const QStringList& arguments) {
         }
         const qsizetype equals = a.indexOf(QLatin1Char('='));
         const QString name = a.mid(2, equals < 0 ? -1 : equals - 2);
-        if (!a.startsWith(QLatin1String("--")))
+        if (!a.startsWith(QLatin1String("--")) || !allowedIn(scope, name))
             fail(tr("知らないオプションです: %1").arg(a));
         if (flagOptions().contains(name)) {
             if (equals >= 0)
@@ -226,16 +245,26 @@ RenderOptions::Output outputKind(const QString& path, bool frames, bool video) {
     return frames ? RenderOptions::Output::pngSequence : RenderOptions::Output::png;
 }
 
-RenderOptions parse(const QStringList& arguments) {
-    const Values v = split(arguments);
+RenderOptions parse(const QStringList& arguments, OptionScope scope) {
+    const Values v = split(arguments, scope);
     RenderOptions o;
     if (v.has("help")) {
         o.help = true;
         return o;
     }
-    if (v.positional.size() != 1)
-        fail(tr("出力ファイルを一つ指定してください"));
-    o.output = v.positional.constFirst();
+    o.verbose = v.has("verbose");
+    if (v.has("batch")) {
+        if (v.values.size() + v.flags.size() + v.positional.size() != (o.verbose ? 2 : 1))
+            fail(tr("--batch と一緒に使えるのは --verbose だけです"));
+        o.batch = v.text("batch", "");
+        return o;
+    }
+    const bool toFiles = scope == OptionScope::commandLine || scope == OptionScope::batchLine;
+    if (toFiles ? v.positional.size() != 1 : !v.positional.isEmpty())
+        fail(toFiles ? tr("出力ファイルを一つ指定してください")
+                     : tr("出力ファイルはここでは指定できません"));
+    if (toFiles)
+        o.output = v.positional.constFirst();
 
     RenderRequest& r = o.request;
     r.isStereoscopicMode = v.has("stereo") || v.has("stereo-layout");
@@ -279,7 +308,10 @@ RenderOptions parse(const QStringList& arguments) {
 
     o.loop = v.has("loop");
     const bool video = o.loop || v.has("duration");
-    o.kind = outputKind(o.output, v.has("frames"), video);
+    if (toFiles)
+        o.kind = outputKind(o.output, v.has("frames"), video);
+    else if (scope == OptionScope::frames && !video)
+        fail(tr("--duration が必要です"));
     if (!video)
         return o;
     o.fps = v.exact("fps", "30", 1, 240);
@@ -316,10 +348,15 @@ std::int64_t RenderOptions::frameCount() const {
     return frames ? static_cast<std::int64_t>(frames->numerator() / frames->denominator()) : 0;
 }
 
-ParsedRenderOptions parseRenderOptions(const QStringList& arguments) {
+std::optional<Rational> RenderOptions::frameTime(std::int64_t k) const {
+    const auto offset = Rational::divide(Rational(k), fps);
+    return offset ? Rational::add(request.time, *offset) : std::nullopt;
+}
+
+ParsedRenderOptions parseRenderOptions(const QStringList& arguments, OptionScope scope) {
     ParsedRenderOptions parsed;
     try {
-        parsed.options = parse(arguments);
+        parsed.options = parse(arguments, scope);
     } catch (const Failure& failure) {
         parsed.error = failure.message;
     }
@@ -331,7 +368,8 @@ QString renderOptionsHelp() {
 
 ガボールパッチの場を一枚の PNG 画像（.png）、動画（.mkv、.mp4、.webm）または
 番号付きの PNG の連番に書き出します。同じシードと設定からは、いつも同じバイトの
-画像ができます。出力ファイルが - なら PNG を標準出力に書きます。
+画像ができます。出力ファイルが - なら PNG を標準出力に書きます。ディスプレイが
+なければ、GPU の生成器の絵を CPU で描きます（同じバイトです）。
 
 模様:
   --seed N               模様のシード（10進数か 0x で始まる16進数、既定 0）
@@ -378,8 +416,19 @@ QString renderOptionsHelp() {
                          （out.png なら out-0000.png、out-0001.png …）
                          .mkv は FFV1 の可逆 RGB、.mp4 は H.264、.webm は VP9
 
+まとめて:
+  --batch ファイル       一行に一つの JSON オブジェクトを書いたファイル（- なら標準
+                         入力）の絵をすべての CPU で描く。"output" に出力ファイル、
+                         ほかのキーは上のオプション名（-- なし）で、値は数か文字列、
+                         フラグは true。例:
+                         {"output": "a.png", "seed": 3, "size": "256x256", "color": true}
+                         書けなかった行は行番号と理由を標準エラーに一行ずつ表示し、
+                         ほかの行はすべて書きます
+
+  --verbose              GPU と CPU のどちらで描くかを標準エラーに表示する
   -h, --help             この説明を表示する
 
-終了コード: 0 成功、1 失敗（理由を標準エラーに一行で表示）、2 ディスプレイがない
+終了コード: 0 成功、1 失敗（理由を標準エラーに一行で表示。--batch では書けなかった
+行が一つでもあるとき）、2 ディスプレイがない（--generator filter）
 )");
 }

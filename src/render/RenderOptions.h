@@ -17,12 +17,21 @@ struct RenderOptions {
     QString output; // the path to write, "-" for standard output
     Output kind = Output::png;
     bool help = false;
+    bool verbose = false; // say which route draws
+    QString batch;        // a file of one JSON object of options per line
     // Videos and sequences: frame k shows request.time + k / fps.
     Rational duration;               // seconds; with --loop the loop's duration
     Rational fps = 30;               // frames per second
     bool loop = false;               // duration chosen so the animation closes on itself
     std::int64_t frameCount() const; // duration × fps, a whole number
+    // request.time + k / fps; nothing when it cannot be held exactly.
+    std::optional<Rational> frameTime(std::int64_t k) const;
 };
+
+// Which options a list may hold: all of the command line's; a batch line's
+// (no help, batch or verbose); or, without an output path, those of one
+// picture or of a run of frames (--duration and --fps) made in memory.
+enum class OptionScope { commandLine, batchLine, picture, frames };
 
 struct ParsedRenderOptions {
     RenderOptions options;
@@ -31,7 +40,8 @@ struct ParsedRenderOptions {
 
 // Parses options as the command line gives them, without the program's name:
 // "--name value", "--name=value", flags, and one output path.
-ParsedRenderOptions parseRenderOptions(const QStringList& arguments);
+ParsedRenderOptions parseRenderOptions(const QStringList& arguments,
+                                       OptionScope scope = OptionScope::commandLine);
 
 // The options explained, in Japanese, for --help.
 QString renderOptionsHelp();

@@ -112,10 +112,15 @@ RenderOutcome renderGPU(const RenderSnapshot& snap, const CanvasGeometry& g,
     return outcome;
 }
 
+// The CPU and image-filter generators' autostereogram is left-anchored; the
+// GPU generator's, made here on its CPU route, is centred.
+enum class Autostereogram { leftAnchored, centred };
+
 RenderOutcome renderCPU(const RenderSnapshot& snap, const CanvasGeometry& g,
                         const std::vector<double>& multipliers, AppModel::RenderingMode mode,
                         SIRDSShiftCache& cache, const PatchGenerator& generator,
-                        RenderOutcome outcome) {
+                        RenderOutcome outcome,
+                        Autostereogram autostereogram = Autostereogram::leftAnchored) {
     if (snap.tileParams.empty())
         return outcome;
     const CpuInputs in{snap,
@@ -143,7 +148,29 @@ RenderOutcome renderCPU(const RenderSnapshot& snap, const CanvasGeometry& g,
                                                snap.variantIndices, makeSpinImages(in, rightPhase));
     }
     if (snap.isAutostereogramMode && outcome.leftImage)
-        outcome.sirdsImage = makeAutostereogram(*outcome.leftImage, g.canvasW, g.canvasH, cache);
+        outcome.sirdsImage =
+            autostereogram == Autostereogram::centred
+                ? makeAutostereogramCentred(*outcome.leftImage, g.canvasW, g.canvasH,
+                                            static_cast<int>(snap.sirdsStripColumns), cache)
+                : makeAutostereogram(*outcome.leftImage, g.canvasW, g.canvasH, cache);
+    return outcome;
+}
+
+// The patch kernel's picture: it takes the orientation and the phase reduced to
+// one turn, so the CPU reference gets them so too.
+std::optional<RGBAImage> kernelPatchOnCpu(bool, bool, double width, double height, double frequency,
+                                          double orientation, double phase, double sigma,
+                                          double contrast, double radiusScale) {
+    return synthesizePatchCPU(width, height, frequency, std::fmod(orientation, 360.0),
+                              std::fmod(phase, 2 * std::numbers::pi), sigma, contrast, radiusScale);
+}
+
+RenderOutcome outcomeFor(const RenderSnapshot& snapshot, const CanvasGeometry& g) {
+    RenderOutcome outcome;
+    outcome.renderCount = snapshot.renderCount;
+    outcome.isStereoscopicMode = snapshot.isStereoscopicMode;
+    outcome.renderW = g.renderW;
+    outcome.canvasH = g.renderH;
     return outcome;
 }
 
@@ -202,15 +229,19 @@ RenderOutcome renderFrame(const RenderSnapshot& snapshot, AppModel::RenderingMod
     const CanvasGeometry g = passGeometry(snapshot, animationRenderScale);
     const std::vector<double> multipliers =
         breathingMultipliers(snapshot.breathingPhaseOffsets, snapshot.breathingPhase);
-
-    RenderOutcome outcome;
-    outcome.renderCount = snapshot.renderCount;
-    outcome.isStereoscopicMode = snapshot.isStereoscopicMode;
-    outcome.renderW = g.renderW;
-    outcome.canvasH = g.renderH;
-
+    RenderOutcome outcome = outcomeFor(snapshot, g);
     if (renderingMode == AppModel::RenderingMode::gpu && !snapshot.tileParams.empty())
         return renderGPU(snapshot, g, multipliers, sirdsShiftCache, std::move(outcome));
     return renderCPU(snapshot, g, multipliers, renderingMode, sirdsShiftCache, generator,
                      std::move(outcome));
+}
+
+RenderOutcome renderFrameOnCpu(const RenderSnapshot& snapshot, double animationRenderScale,
+                               SIRDSShiftCache& sirdsShiftCache) {
+    static const PatchGenerator generator(&kernelPatchOnCpu);
+    const CanvasGeometry g = passGeometry(snapshot, animationRenderScale);
+    return renderCPU(snapshot, g,
+                     breathingMultipliers(snapshot.breathingPhaseOffsets, snapshot.breathingPhase),
+                     AppModel::RenderingMode::cpu, sirdsShiftCache, generator,
+                     outcomeFor(snapshot, g), Autostereogram::centred);
 }

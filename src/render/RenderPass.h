@@ -89,7 +89,13 @@ struct RenderOutcome {
 // nothing posted. The GPU paths need GpuDevice; any thread.
 RenderOutcome renderFrame(const RenderSnapshot& snapshot, AppModel::RenderingMode renderingMode,
                           double animationRenderScale, SIRDSShiftCache& sirdsShiftCache);
-// The same with the CPU path's patches made by generator (tests).
+// The GPU generator's picture made with the CPU routines, byte for byte what
+// renderFrame makes on the GPU: the kernel's patches from the CPU reference, the
+// same tint and tile grid, and the centred autostereogram. Needs no display and
+// no GPU; any thread, several at once.
+RenderOutcome renderFrameOnCpu(const RenderSnapshot& snapshot, double animationRenderScale,
+                               SIRDSShiftCache& sirdsShiftCache);
+// renderFrame with the CPU path's patches made by generator (tests).
 RenderOutcome renderFrame(const RenderSnapshot& snapshot, AppModel::RenderingMode renderingMode,
                           double animationRenderScale, SIRDSShiftCache& sirdsShiftCache,
                           const PatchGenerator& generator);

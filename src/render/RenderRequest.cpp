@@ -75,8 +75,18 @@ RenderSnapshot RequestRenderer::snapshotAt(const Rational& t) const {
 }
 
 FrameImage RequestRenderer::frameAt(const Rational& t) {
-    FrameImage frame = renderFrameImage(snapshotAt(t), m_request.seed, m_request.renderingMode,
-                                        m_request.animationRenderScale, m_shiftCache);
+    using Mode = AppModel::RenderingMode;
+    const RenderRequest& r = m_request;
+    const RenderSnapshot snapshot = snapshotAt(t);
+    FrameImage frame;
+    if (r.withoutGpu && r.renderingMode == Mode::gpu)
+        frame = frameImageOf(renderFrameOnCpu(snapshot, r.animationRenderScale, m_shiftCache),
+                             snapshot, r.animationRenderScale, r.seed);
+    else if (r.withoutGpu && r.renderingMode == Mode::imageFilter)
+        frame.failure = FrameImage::Failure::noPatch;
+    else
+        frame = renderFrameImage(snapshot, r.seed, r.renderingMode, r.animationRenderScale,
+                                 m_shiftCache);
     if (frame.failure == FrameImage::Failure::none && m_request.animation.illuminant)
         applyIlluminantTint(frame.image, stateAt(t).illuminantHue);
     return frame;

@@ -22,6 +22,9 @@ struct RenderRequest {
     double backingScale = 1;   // pixels per point
     double maxPatchSize = 128; // pixels
     AppModel::RenderingMode renderingMode = AppModel::RenderingMode::gpu;
+    // The GPU generator's bytes made by its CPU route (renderFrameOnCpu): no
+    // display, no GPU. The image filter has no such route and fails.
+    bool withoutGpu = false;
     double animationRenderScale = 1; // clamped to [0.4, 1] by the pass
     bool isStereoscopicMode = false;
     bool isAutostereogramMode = false;

@@ -36,6 +36,10 @@ protected:
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
     QString output(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
+    QByteArray bytes(const char* name) const {
+        QFile file(output(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
 
     QTemporaryDir dir;
     QString errorText;
@@ -112,6 +116,58 @@ TEST_F(RenderToolTest, HelpAndBadOptionsNeedNoDisplay) {
         EXPECT_TRUE(errorText.startsWith("lumenweave-render: "));
     }
     EXPECT_FALSE(QFile::exists(output("x.png")));
+}
+
+TEST_F(RenderToolTest, WithoutADisplayTheGpuGeneratorsBytesComeFromTheCpu) {
+    const QStringList cases[] = {
+        {"--seed", "1", "--size", "800x600"},
+        {"--seed", "4", "--size", "500x300", "--autostereogram", "--color", "--time", "1.5",
+         "--rotation", "--breathing"},
+        {"--seed", "6", "--size", "400x300", "--stereo", "--spins", "--phase-drift", "--time", "3",
+         "--scale", "1.5"},
+    };
+    for (const QStringList& arguments : cases) {
+        ASSERT_EQ(runTool(arguments + QStringList{output("gpu.png")}), 0)
+            << errorText.toStdString();
+        ASSERT_EQ(runTool(arguments + QStringList{output("cpu.png")}, RLIM_INFINITY, false), 0);
+        EXPECT_TRUE(errorText.isEmpty()) << errorText.toStdString();
+        EXPECT_TRUE(bytes("cpu.png") == bytes("gpu.png")) << arguments.join(' ').toStdString();
+    }
+    ASSERT_EQ(runTool({"--verbose", output("cpu.png")}, RLIM_INFINITY, false), 0);
+    EXPECT_EQ(errorText.count('\n'), 1) << "the route is named only when asked";
+    EXPECT_EQ(runTool({"--generator", "filter", output("f.png")}, RLIM_INFINITY, false), 2);
+}
+
+TEST_F(RenderToolTest, ABatchWritesEveryGoodEntryAndNamesEachBadLine) {
+    QFile batch(output("batch.jsonl"));
+    ASSERT_TRUE(batch.open(QIODevice::WriteOnly));
+    batch.write(QStringLiteral(R"({"output": "%1", "seed": 1, "size": "300x200"}
+{"output": "bad.png", "seed": 2
+{"output": "bad.png", "no-such-option": true}
+
+{"output": "%2", "seed": 5, "size": "200x150", "patch-size": 40, "autostereogram": true, "time": 1.5, "rotation": true}
+{"output": "bad.png", "generator": "filter"}
+{"output": "bad.png", "seed": 18446744073709551615}
+)")
+                    .arg(output("a.png"), output("b.png"))
+                    .toUtf8());
+    batch.close();
+    EXPECT_EQ(runTool({"--batch", batch.fileName()}, RLIM_INFINITY, false), 1);
+    const QStringList lines = errorText.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 4) << errorText.toStdString();
+    for (int i = 0; i < 4; ++i) // what cannot be read first, in line order
+        EXPECT_TRUE(lines[i].startsWith(
+            QStringLiteral("lumenweave-render: %1 行目: ").arg(QList{2, 3, 7, 6}[i])))
+            << lines[i].toStdString();
+    EXPECT_FALSE(QFile::exists(output("bad.png")));
+    // The good entries are the GPU's pictures.
+    const QByteArray batched[] = {bytes("a.png"), bytes("b.png")};
+    ASSERT_EQ(runTool({"--seed", "1", "--size", "300x200", output("a.png")}), 0);
+    ASSERT_EQ(runTool({"--seed", "5", "--size", "200x150", "--patch-size", "40", "--autostereogram",
+                       "--time", "1.5", "--rotation", output("b.png")}),
+              0);
+    EXPECT_TRUE(!batched[0].isEmpty() && batched[0] == bytes("a.png"));
+    EXPECT_TRUE(!batched[1].isEmpty() && batched[1] == bytes("b.png"));
 }
 
 TEST_F(RenderToolTest, AFailedWriteLeavesTheOldFileWhole) {
