@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cmath>
 #include <exception>
+#include <new>
 #include <vector>
 
 namespace {
@@ -142,6 +143,9 @@ int runBatch(const QString& path, bool verbose, const RenderEntry& render,
     if (file.error() != QFileDevice::NoError)
         refused << tr("バッチファイル %1 を最後まで読めません: %2").arg(path, file.errorString());
 
+    // Joined before returning: Qt's record of each worker thread is released only
+    // when the thread ends, and a pool outliving the batch leaves it behind.
+    tbb::task_scheduler_handle workers{tbb::attach{}};
     const auto total = std::int64_t(onCpu.size() + onGpu.size());
     TerminalProgress progress(total, tr("画像 %1/%2  %3 枚/秒  残り %4:%5  "));
     std::atomic<bool> failed = !refused.empty();
@@ -171,5 +175,6 @@ int runBatch(const QString& path, bool verbose, const RenderEntry& render,
         finish(entry, gpu ? renderSafely(render, entry.options)
                           : tr("--generator filter にはディスプレイが必要です"));
     group.wait();
+    tbb::finalize(workers, std::nothrow);
     return failed ? 1 : 0;
 }
