@@ -1,5 +1,6 @@
 #include "IniDocument.h"
 
+#include <QSet>
 #include <QStringList>
 #include <algorithm>
 #include <iterator>
@@ -83,6 +84,8 @@ bool readIniLine(const QByteArray& data, qsizetype& pos, qsizetype& start, qsize
 // "a\b" names the key "a/b"; %XX and %UXXXX stand for one character.
 QString unescapedKey(const QByteArray& raw) {
     const QString key = QString::fromUtf8(raw);
+    if (!raw.contains('\\') && !raw.contains('%'))
+        return key;
     QString result;
     qsizetype i = 0;
     while (i < key.size()) {
@@ -141,11 +144,27 @@ QByteArray escapedKey(const QString& key) {
 
 // QSettings' key form: no empty parts, no leading or trailing slash.
 QString normalisedKey(const QString& key) {
+    if (!key.startsWith(QLatin1Char('/')) && !key.endsWith(QLatin1Char('/')) &&
+        !key.contains(QLatin1String("//")))
+        return key;
     return key.split(QLatin1Char('/'), Qt::SkipEmptyParts).join(QLatin1Char('/'));
 }
 
 // A value as QSettings reads it: quotes, escapes, and commas that make a list.
 QVariant decodedValue(const QByteArray& raw) {
+    // Most values are plain words and numbers, read at once; large files hold many.
+    if (std::none_of(raw.cbegin(), raw.cend(), [](char c) {
+            return c == '\\' || c == '"' || c == ',' || c == '\n' || c == '\r' || c == '\v' ||
+                   c == '\f';
+        })) {
+        qsizetype from = 0, to = raw.size();
+        while (from < to && (raw[from] == ' ' || raw[from] == '\t'))
+            ++from;
+        while (to > from && (raw[to - 1] == ' ' || raw[to - 1] == '\t'))
+            --to;
+        if (from == to || raw[from] != '@')
+            return QString::fromUtf8(raw.constData() + from, to - from);
+    }
     const QString text = QString::fromUtf8(raw);
     QStringList list;
     QString current;
@@ -281,12 +300,24 @@ QByteArray encodedValue(const QVariant& value) {
 
 } // namespace
 
+qsizetype IniDocument::bodyStart() const {
+    // QSettings skips a UTF-8 byte order mark; so must the lines here, or the
+    // first group header would not count as one.
+    return m_text.startsWith("\xef\xbb\xbf") ? 3 : 0;
+}
+
 QList<IniDocument::Line> IniDocument::lines() const {
     QList<Line> result;
     QString section;
-    qsizetype pos = 0, start = 0, length = 0, equals = 0;
+    qsizetype pos = bodyStart(), start = 0, length = 0, equals = 0;
+    const auto physicalEnd = [this](qsizetype from) {
+        while (from < m_text.size() && m_text[from] != '\n' && m_text[from] != '\r')
+            ++from;
+        return from;
+    };
     while (readIniLine(m_text, pos, start, length, equals)) {
         const QByteArray line = m_text.mid(start, length);
+        const qsizetype end = start + length;
         if (line.startsWith('[')) {
             const qsizetype close = line.indexOf(']');
             const QByteArray name = line.mid(1, close == -1 ? -1 : close - 1).trimmed();
@@ -296,7 +327,7 @@ QList<IniDocument::Line> IniDocument::lines() const {
                 section = QString::fromLatin1(name.mid(1));
             else
                 section = normalisedKey(unescapedKey(name));
-            result.append({section, {}, -1, start + length});
+            result.append({section, {}, -1, end, physicalEnd(end)});
             continue;
         }
         QString key;
@@ -306,7 +337,7 @@ QList<IniDocument::Line> IniDocument::lines() const {
             if (!normalisedKey(own).isEmpty())
                 key = normalisedKey(section + QLatin1Char('/') + own);
         }
-        result.append({section, key, key.isEmpty() ? -1 : equals, start + length});
+        result.append({section, key, key.isEmpty() ? -1 : equals, end, physicalEnd(end)});
     }
     return result;
 }
@@ -322,58 +353,116 @@ QHash<QString, QVariant> IniDocument::values() const {
 }
 
 void IniDocument::setValue(const QString& key, const QVariant& value) {
-    const QByteArray encoded = encodedValue(value);
-    const QList<Line> all = lines();
-    bool found = false;
-    // From the back, so the offsets of earlier lines stay valid.
-    for (auto line = all.crbegin(); line != all.crend(); ++line) {
-        if (line->key == key) {
-            m_text.replace(line->equals + 1, line->end - line->equals - 1, encoded);
-            found = true;
-        }
-    }
-    if (found)
-        return;
-
-    const qsizetype slash = key.indexOf(QLatin1Char('/'));
-    const QString section = slash == -1 ? QString() : key.left(slash);
-    const QByteArray entry = escapedKey(key.mid(slash + 1)) + '=' + encoded;
-    const QByteArray header = '[' +
-                              (section.isEmpty() ? QByteArray("General")
-                               : section.compare(QLatin1String("General"), Qt::CaseInsensitive) == 0
-                                   ? '%' + section.toUtf8()
-                                   : escapedKey(section)) +
-                              "]\n";
-    QByteArray candidate = m_text;
-    qsizetype end = -1;
-    for (const Line& line : all) {
-        if (line.section == section)
-            end = line.end;
-    }
-    if (end != -1) {
-        candidate.insert(end, '\n' + entry);
-    } else if (!section.isEmpty()) {
-        // A new group goes last; top-level keys go first, as QSettings puts them.
-        if (!candidate.isEmpty())
-            candidate += candidate.endsWith('\n') ? "\n" : "\n\n";
-        candidate += header + entry + '\n';
-    }
-    // A hostile last line (an open quote, a trailing backslash) would swallow
-    // what follows it. The start of the file is always the start of a line:
-    // the key goes there, in a group header of its own, when nothing else keeps
-    // every other value as it was.
-    if ((end == -1 && section.isEmpty()) || !keepsOtherValues(candidate, key, encoded)) {
-        candidate = header + entry + '\n';
-        if (!m_text.isEmpty())
-            candidate += section.isEmpty() ? "\n" : "\n[General]\n";
-        candidate += m_text;
-    }
-    m_text = candidate;
+    setValues({{key, value}});
 }
 
-bool IniDocument::keepsOtherValues(const QByteArray& edited, const QString& key,
-                                   const QByteArray& encoded) const {
+void IniDocument::setValues(const QMap<QString, QVariant>& values) {
+    QMap<QString, QByteArray> encoded;
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        encoded.insert(it.key(), encodedValue(it.value()));
+    const QList<Line> all = lines();
+    QSet<QString> found;
+    // From the back, so the offsets of earlier lines stay valid.
+    for (auto line = all.crbegin(); line != all.crend(); ++line) {
+        const auto value = encoded.constFind(line->key);
+        if (line->key.isEmpty() || value == encoded.cend())
+            continue;
+        // The blanks around the value are the file's layout, and stay.
+        qsizetype from = line->equals + 1, to = line->end;
+        while (from < to && (m_text[from] == ' ' || m_text[from] == '\t'))
+            ++from;
+        while (to > from && (m_text[to - 1] == ' ' || m_text[to - 1] == '\t'))
+            --to;
+        m_text.replace(from, to - from, *value);
+        found.insert(line->key);
+    }
+    for (const QString& key : found)
+        encoded.remove(key);
+    if (!encoded.isEmpty())
+        addValues(encoded);
+}
+
+void IniDocument::addValues(const QMap<QString, QByteArray>& encoded) {
+    // The new lines of each group, and what every key should read afterwards.
+    QMap<QString, QList<QByteArray>> entries;
     QHash<QString, QVariant> expected = values();
-    expected.insert(key, decodedValue(encoded));
-    return IniDocument(edited).values() == expected;
+    for (auto it = encoded.cbegin(); it != encoded.cend(); ++it) {
+        const qsizetype slash = it.key().indexOf(QLatin1Char('/'));
+        const QString section = slash == -1 ? QString() : it.key().left(slash);
+        entries[section].append(escapedKey(it.key().mid(slash + 1)) + '=' + *it);
+        expected.insert(it.key(), decodedValue(*it));
+    }
+    const auto header = [](const QString& section) {
+        return '[' +
+               (section.isEmpty() ? QByteArray("General")
+                : section.compare(QLatin1String("General"), Qt::CaseInsensitive) == 0
+                    ? '%' + section.toUtf8()
+                    : escapedKey(section)) +
+               "]\n";
+    };
+    const auto block = [&](const QString& section) {
+        return header(section) + entries.value(section).join('\n') + '\n';
+    };
+
+    // Each group's lines go after the whole last line of the group, its
+    // comment included; from the back, so earlier offsets stay valid.
+    QMap<qsizetype, QString> lastLineEnds;
+    {
+        QHash<QString, qsizetype> ends;
+        for (const Line& line : lines())
+            ends.insert(line.section, line.lineEnd);
+        for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
+            if (ends.contains(it.key()))
+                lastLineEnds.insert(ends.value(it.key()), it.key());
+        }
+    }
+    QByteArray candidate = m_text;
+    for (auto it = lastLineEnds.constEnd(); it != lastLineEnds.constBegin();) {
+        --it;
+        const qsizetype at = it.key();
+        if (at == candidate.size()) {
+            candidate += '\n' + entries.value(it.value()).join('\n');
+        } else {
+            const qsizetype after =
+                at + (candidate.mid(at, 2) == "\r\n" || candidate.mid(at, 2) == "\n\r" ? 2 : 1);
+            const QByteArray lineBreak = candidate.mid(at, after - at);
+            candidate.insert(after, entries.value(it.value()).join(lineBreak) + lineBreak);
+        }
+    }
+    // New groups go last; top-level keys without any line go first, as QSettings puts them.
+    bool general = false;
+    for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
+        if (lastLineEnds.values().contains(it.key()))
+            continue;
+        if (it.key().isEmpty()) {
+            general = true;
+            continue;
+        }
+        if (!candidate.isEmpty())
+            candidate += candidate.endsWith('\n') ? "\n" : "\n\n";
+        candidate += block(it.key());
+    }
+    const qsizetype body = bodyStart();
+    if (general)
+        candidate.insert(body, block({}) + (candidate.size() > body ? "\n" : ""));
+    if (IniDocument(candidate).values() == expected) {
+        m_text = candidate;
+        return;
+    }
+    // A hostile last line (an open quote, a trailing backslash) swallowed what
+    // follows it. The start of the file is always the start of a line: the keys
+    // go there, in groups of their own, when nothing else keeps every other
+    // value as it was; the old top-level lines stay in [General].
+    QByteArray top;
+    for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
+        if (!it.key().isEmpty())
+            top += block(it.key()) + '\n';
+    }
+    if (entries.contains(QString()))
+        top += block({}) + '\n';
+    else if (m_text.size() > body)
+        top += "[General]\n";
+    if (m_text.size() == body)
+        top.chop(1);
+    m_text.insert(body, top);
 }

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QMap>
 #include <QString>
 #include <QVariant>
 
@@ -22,20 +23,24 @@ public:
     QHash<QString, QVariant> values() const;
 
     // Writes value (bool, double, qint64 or QString) under key on every line that
-    // holds it, or adds a line to the key's group ("General" for a key without one).
+    // holds it, or adds a line after the whole last line of the key's group
+    // ("General" for a key without one).
     void setValue(const QString& key, const QVariant& value);
+    // The same for many keys, reading the text once (large files).
+    void setValues(const QMap<QString, QVariant>& values);
 
 private:
     struct Line {
         QString section; // normalised group of the line, empty at the top level
         QString key;     // normalised full key; empty for headers and lines without '='
         qsizetype equals;
-        qsizetype end;
+        qsizetype end;     // of the line's content, before a comment
+        qsizetype lineEnd; // of the physical line, after its comment, before the break
     };
     QList<Line> lines() const;
-    // Whether edited holds key with the encoded value and every other key as now.
-    bool keepsOtherValues(const QByteArray& edited, const QString& key,
-                          const QByteArray& encoded) const;
+    // Where the text starts, past a UTF-8 byte order mark.
+    qsizetype bodyStart() const;
+    void addValues(const QMap<QString, QByteArray>& encoded);
 
     QByteArray m_text;
 };

@@ -5,15 +5,22 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QMap>
 #include <QSaveFile>
-#include <QStandardPaths>
 #include <QTimer>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -148,38 +155,50 @@ bool holds(const QVariant& stored, const QVariant& value) {
     }
 }
 
-} // namespace
+QString systemError(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
 
-struct FilePreferencesStore::Impl {
-    QString path;
-    QHash<QString, QVariant> values; // as read, then as written
-    QHash<QString, QVariant> onDisk; // what the file holds, as far as is known
-    QMap<QString, QVariant> pending; // written here, not yet in the file
-    QTimer timer;
-    bool troubleReported = false; // one line per spell of trouble
-
-    explicit Impl(const QString& filePath) : path(filePath) {
-        timer.setSingleShot(true);
-        timer.setInterval(kFlushIntervalMs);
-        QObject::connect(&timer, &QTimer::timeout, [this] { flush(); });
-        if (const auto text = read())
-            onDisk = values = IniDocument(*text).values();
+// Makes folder and the folders above it; 0, or the errno of what failed.
+int makeFolders(const QString& folder) {
+    const QByteArray native = QFile::encodeName(QDir::cleanPath(folder));
+    for (qsizetype slash = native.indexOf('/', 1);; slash = native.indexOf('/', slash + 1)) {
+        const QByteArray part = slash == -1 ? native : native.left(slash);
+        if (::mkdir(part.constData(), 0777) != 0 && errno != EEXIST)
+            return errno;
+        if (slash == -1)
+            return 0;
     }
+}
+
+constexpr int kLockWaitMs = 3000;
+
+// The file's writer. Shared by the store and the writer's thread, so that a
+// write still running when the store goes away (a quit that waited long
+// enough) finishes on its own.
+struct SettingsWriter {
+    explicit SettingsWriter(QString filePath) : path(std::move(filePath)) {}
+
+    const QString path;
+    std::mutex lock;
+    std::condition_variable wake;
+    QMap<QString, QVariant> unwritten; // handed over, not yet in the file
+    std::uint64_t requested = 0;       // writes asked for
+    std::uint64_t attempted = 0;       // of those, ended (written or failed)
+    bool stopping = false;
+    std::atomic<bool> troubleReported{false}; // one line per spell of trouble
 
     void report(const QString& line) {
-        if (troubleReported)
+        if (troubleReported.exchange(true))
             return;
-        troubleReported = true;
         std::fputs(qPrintable(QStringLiteral("[設定] ") + line + QLatin1Char('\n')), stderr);
         std::fflush(stderr);
     }
 
     // The file's current text (empty when there is none yet); nothing when it
     // cannot be read or must not be touched.
-    std::optional<QByteArray> read(Target* where = nullptr) {
-        const Target target = resolveTarget(path);
-        if (where)
-            *where = target;
+    std::optional<QByteArray> read(Target& target) {
+        target = resolveTarget(path);
         if (!target.problem.isEmpty()) {
             report(QStringLiteral("設定は保存されません: %1: %2").arg(path, target.problem));
             return std::nullopt;
@@ -187,16 +206,136 @@ struct FilePreferencesStore::Impl {
         if (!target.exists)
             return QByteArray();
         QFile file(target.path);
+        errno = 0;
         if (!file.open(QIODevice::ReadOnly)) {
-            report(QStringLiteral("設定を読めません: %1: %2").arg(path, file.errorString()));
+            const QString why = errno ? systemError(errno) : file.errorString();
+            report(QStringLiteral("設定を読めません: %1: %2").arg(path, why));
             return std::nullopt;
         }
         return file.readAll();
     }
 
+    void run() {
+        std::unique_lock<std::mutex> guard(lock);
+        for (;;) {
+            wake.wait(guard, [this] { return stopping || attempted < requested; });
+            if (attempted >= requested)
+                return;
+            const std::uint64_t target = requested;
+            const QMap<QString, QVariant> values = unwritten;
+            guard.unlock();
+            const bool written = write(values);
+            guard.lock();
+            // A value changed again meanwhile is still to be written.
+            for (auto it = values.cbegin(); written && it != values.cend(); ++it) {
+                if (unwritten.value(it.key()) == it.value())
+                    unwritten.remove(it.key());
+            }
+            attempted = target;
+            wake.notify_all();
+        }
+    }
+
+    // One read-merge-write under the lock file, which QSettings takes too: two
+    // instances quitting at once each add their keys to what the other wrote.
+    bool write(const QMap<QString, QVariant>& values) {
+        Target target = resolveTarget(path);
+        if (!target.problem.isEmpty()) {
+            report(QStringLiteral("設定は保存されません: %1: %2").arg(path, target.problem));
+            return false;
+        }
+        if (!target.exists) {
+            if (const int error = makeFolders(QFileInfo(target.path).absolutePath()))
+                return failed(systemError(error));
+        }
+        QLockFile fileLock(target.path + QStringLiteral(".lock"));
+        if (!fileLock.tryLock(kLockWaitMs))
+            return failed(lockProblem(fileLock, target.path));
+        const std::optional<QByteArray> text = read(target);
+        if (!text)
+            return false;
+        IniDocument document(*text);
+        document.setValues(values);
+        if (document.text() != *text && !replace(target, document.text()))
+            return false;
+        troubleReported = false;
+        return true;
+    }
+
+    bool replace(const Target& target, const QByteArray& text) {
+        QSaveFile file(target.path);
+        errno = 0;
+        // commit() misses a failure of its own last flush, so flush first.
+        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.flush() ||
+            !file.commit())
+            return failed(errno ? systemError(errno) : file.errorString());
+        return true;
+    }
+
+    bool failed(const QString& why) {
+        report(QStringLiteral("設定を保存できません: %1: %2").arg(path, why));
+        return false;
+    }
+
+    static QString lockProblem(const QLockFile& fileLock, const QString& file) {
+        switch (fileLock.error()) {
+        case QLockFile::LockFailedError:
+            return QStringLiteral("ほかのプロセスが設定ファイルをロックしたままです");
+        case QLockFile::PermissionError: {
+            // The folder's own trouble: no right to write there, or read-only.
+            const QByteArray folder = QFile::encodeName(QFileInfo(file).absolutePath());
+            return systemError(::access(folder.constData(), W_OK) != 0 ? errno : EACCES);
+        }
+        default:
+            return QStringLiteral("ロックファイルを作れません");
+        }
+    }
+};
+
+} // namespace
+
+struct FilePreferencesStore::Impl {
+    std::shared_ptr<SettingsWriter> writer;
+    std::thread thread;                 // the writer's, from the first write on
+    QHash<QString, QVariant> values;    // as read, then as written
+    QHash<QString, QVariant> fileHolds; // what the file holds once the writer is done
+    QMap<QString, QVariant> pending;    // written here, not yet handed to the writer
+    QTimer timer;
+
+    explicit Impl(const QString& filePath) : writer(std::make_shared<SettingsWriter>(filePath)) {
+        timer.setSingleShot(true);
+        timer.setInterval(kFlushIntervalMs);
+        QObject::connect(&timer, &QTimer::timeout, [this] { flushSoon(); });
+        Target target;
+        if (const auto text = writer->read(target))
+            fileHolds = values = IniDocument(*text).values();
+    }
+
+    ~Impl() {
+        flush();
+        {
+            std::lock_guard<std::mutex> guard(writer->lock);
+            writer->stopping = true;
+        }
+        writer->wake.notify_all();
+        if (!thread.joinable())
+            return;
+        bool idle = false;
+        {
+            std::lock_guard<std::mutex> guard(writer->lock);
+            idle = writer->attempted >= writer->requested;
+        }
+        // A write that outlasted the wait finishes on its own; the process
+        // may end first.
+        if (idle)
+            thread.join();
+        else
+            thread.detach();
+    }
+
     void set(const QString& key, const QVariant& value) {
         values.insert(key, value);
-        if (holds(onDisk.value(key), value))
+        if (holds(fileHolds.value(key), value))
             pending.remove(key);
         else
             pending.insert(key, value);
@@ -204,38 +343,36 @@ struct FilePreferencesStore::Impl {
             timer.start();
     }
 
-    void flush() {
+    void flushSoon() {
         timer.stop();
-        if (pending.isEmpty())
-            return;
-        // Edits go onto the file as it is now, so keys another program wrote
-        // since this one started stay too.
-        Target target;
-        const auto text = read(&target);
-        if (!text)
-            return;
-        IniDocument document(*text);
-        for (auto it = pending.cbegin(); it != pending.cend(); ++it)
-            document.setValue(it.key(), it.value());
-        if (document.text() != *text && !write(target, document.text()))
-            return;
-        for (auto it = pending.cbegin(); it != pending.cend(); ++it)
-            onDisk.insert(it.key(), it.value());
-        pending.clear();
-        troubleReported = false;
+        {
+            std::lock_guard<std::mutex> guard(writer->lock);
+            // A failed write is tried again with the next one.
+            if (pending.isEmpty() && writer->unwritten.isEmpty())
+                return;
+            for (auto it = pending.cbegin(); it != pending.cend(); ++it) {
+                writer->unwritten.insert(it.key(), it.value());
+                fileHolds.insert(it.key(), it.value());
+            }
+            pending.clear();
+            ++writer->requested;
+        }
+        if (!thread.joinable())
+            thread = std::thread([shared = writer] { shared->run(); });
+        writer->wake.notify_all();
     }
 
-    bool write(const Target& target, const QByteArray& text) {
-        if (!target.exists)
-            QDir().mkpath(QFileInfo(target.path).absolutePath());
-        QSaveFile file(target.path);
-        // commit() misses a failure of its own last flush, so flush first.
-        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.flush() ||
-            !file.commit()) {
-            report(QStringLiteral("設定を保存できません: %1: %2").arg(path, file.errorString()));
-            return false;
-        }
-        return true;
+    void flush() {
+        flushSoon();
+        std::unique_lock<std::mutex> guard(writer->lock);
+        const std::uint64_t target = writer->requested;
+        writer->wake.wait_for(guard, std::chrono::milliseconds(kFlushWaitMs),
+                              [&] { return writer->attempted >= target; });
+    }
+
+    bool hasPendingChanges() {
+        std::lock_guard<std::mutex> guard(writer->lock);
+        return !pending.isEmpty() || !writer->unwritten.isEmpty();
     }
 };
 
@@ -243,21 +380,32 @@ FilePreferencesStore::FilePreferencesStore() : FilePreferencesStore(defaultPath(
 
 FilePreferencesStore::FilePreferencesStore(const QString& path) : d(std::make_unique<Impl>(path)) {}
 
-FilePreferencesStore::~FilePreferencesStore() {
-    d->flush();
-}
+FilePreferencesStore::~FilePreferencesStore() = default;
 
 QString FilePreferencesStore::defaultPath() {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-           QStringLiteral("/Lumenweave/Lumenweave.conf");
+    return configHome() + QStringLiteral("/Lumenweave/Lumenweave.conf");
+}
+
+QString FilePreferencesStore::configHome() {
+    // A relative $XDG_CONFIG_HOME is to be ignored, not taken from wherever
+    // the program was started.
+    const QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (QDir::isAbsolutePath(xdg))
+        return QDir::cleanPath(xdg);
+    QString home = qEnvironmentVariable("HOME");
+    if (!QDir::isAbsolutePath(home)) {
+        if (const passwd* user = ::getpwuid(::getuid()); user && user->pw_dir)
+            home = QFile::decodeName(user->pw_dir);
+    }
+    return QDir::cleanPath(home + QStringLiteral("/.config"));
 }
 
 QString FilePreferencesStore::path() const {
-    return d->path;
+    return d->writer->path;
 }
 
 bool FilePreferencesStore::hasPendingChanges() const {
-    return !d->pending.isEmpty();
+    return d->hasPendingChanges();
 }
 
 QVariant FilePreferencesStore::objectForKey(const QString& key) const {
@@ -282,6 +430,10 @@ void FilePreferencesStore::setObject(const QString& key, const QString& value) {
 
 void FilePreferencesStore::flush() {
     d->flush();
+}
+
+void FilePreferencesStore::flushSoon() {
+    d->flushSoon();
 }
 
 QVariant MemoryPreferencesStore::objectForKey(const QString& key) const {

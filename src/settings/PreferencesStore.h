@@ -22,9 +22,12 @@ public:
     virtual void setInteger(const QString& key, qint64 value) = 0;
     virtual void setObject(const QString& key, const QString& value) = 0;
 
-    // Makes every value written so far durable now (quit, a closing window, a
-    // termination signal). A store that keeps nothing on disk has nothing to do.
+    // Makes every value written so far durable now (quit, a termination
+    // signal), waiting a bounded time. A store that keeps nothing on disk has
+    // nothing to do.
     virtual void flush() {}
+    // Starts making them durable and returns at once (a closing window).
+    virtual void flushSoon() { flush(); }
 };
 
 // Strict typed reads: a value that is not exactly of the kind asked for gives nothing.
@@ -35,22 +38,30 @@ std::optional<bool> readBool(const QVariant& value);      // true / false only
 // The settings file, in QSettings' INI format. Values are kept in memory and
 // reach the file at most once per kFlushIntervalMs while they keep changing, on
 // flush() and on destruction; a value equal to what the file holds writes
-// nothing. A write replaces the file whole (a crash leaves the old or the new
-// one) and touches only the lines of the keys written: keys of other programs and
-// lines this code would write differently stay byte for byte. A symlink is
-// written through when it leads to a regular file; when the path leads to
-// anything else (a device, a FIFO, a directory, nowhere), nothing is read or
-// written, one line on standard error says so, and the values live in memory.
+// nothing. The file is written by a thread of the store's own: under a lock
+// file beside it (Lumenweave.conf.lock, as QSettings takes), the file is read
+// afresh, only the lines of the keys written are edited (keys of other programs
+// or instances and lines this code would write differently stay byte for
+// byte), and the file is replaced whole (a crash leaves the old or the new
+// one). A symlink is written through when it leads to a regular file; when the
+// path leads to anything else (a device, a FIFO, a directory, nowhere), nothing
+// is read or written, one line on standard error says so, and the values live
+// in memory.
 class FilePreferencesStore : public PreferencesStore {
 public:
     static constexpr int kFlushIntervalMs = 250;
+    // flush() waits no longer than this for the writer.
+    static constexpr int kFlushWaitMs = 5000;
 
-    // $XDG_CONFIG_HOME/Lumenweave/Lumenweave.conf
+    // <configHome()>/Lumenweave/Lumenweave.conf
     FilePreferencesStore();
     explicit FilePreferencesStore(const QString& path);
     ~FilePreferencesStore() override;
 
     static QString defaultPath();
+    // $XDG_CONFIG_HOME when it is an absolute path, else ~/.config, the home
+    // folder taken from the user database when $HOME is unset or relative.
+    static QString configHome();
     QString path() const;
     // Values written that the file does not hold yet.
     bool hasPendingChanges() const;
@@ -61,6 +72,7 @@ public:
     void setInteger(const QString& key, qint64 value) override;
     void setObject(const QString& key, const QString& value) override;
     void flush() override;
+    void flushSoon() override;
 
 private:
     struct Impl;

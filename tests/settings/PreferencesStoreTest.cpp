@@ -1,17 +1,23 @@
 #include "PreferencesStore.h"
 #include "IniDocument.h"
 
+#include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 TEST(StrictReads, AcceptOnlyCompleteWellFormedValues) {
     const std::pair<QVariant, double> doubles[] = {
@@ -86,7 +92,7 @@ TEST(IniDocument, WritesOnlyTheLinesOfTheKeysItSets) {
                                           "odd=@ByteArray(\\0\\xff)\n"
                                           "long=one\\\n"
                                           "  two\n"
-                                          "maxPatchSize =128\n"
+                                          "maxPatchSize = 128\n"
                                           "isColorMode=true\n"
                                           "\n"
                                           "[Window]\n"
@@ -103,6 +109,20 @@ TEST(IniDocument, WritesOnlyTheLinesOfTheKeysItSets) {
     for (const char* key : {"a b", "long", "Window/theirs", "maxPatchSize", "isColorMode"})
         EXPECT_EQ(values.value(key), settings.value(key)) << key;
     EXPECT_EQ(values.value("Window/theirs"), QVariant(QStringList{"1", "2"}));
+
+    // An added key goes after the whole last line of its group, comment and
+    // all; a byte order mark is skipped, as QSettings skips it.
+    const std::pair<QByteArray, QByteArray> added[] = {
+        {"[General]\nzzC=1 ; note\n[Window]\nx=1\n",
+         "[General]\nzzC=1 ; note\nrenderingMode=Metal\n[Window]\nx=1\n"},
+        {"zzC=1 ; note", "zzC=1 ; note\nrenderingMode=Metal"},
+        {"\xef\xbb\xbf[Window]\nx=1\n",
+         "\xef\xbb\xbf[General]\nrenderingMode=Metal\n\n[Window]\nx=1\n"}};
+    for (const auto& [before, after] : added) {
+        IniDocument edited(before);
+        edited.setValue("renderingMode", QStringLiteral("Metal"));
+        EXPECT_EQ(edited.text(), after) << before.constData();
+    }
 
     // A last line that would swallow a line added after it.
     for (const char* tail : {"open=\"quote", "continued=line\\"}) {
@@ -264,4 +284,75 @@ TEST(FilePreferencesStore, AFailedWriteKeepsTheFileAndTriesAgain) {
     EXPECT_TRUE(store.hasPendingChanges());
     store.flush();
     EXPECT_EQ(contents(path), before + "isColorMode=true\n");
+}
+
+TEST(FilePreferencesStore, TwoInstancesWritingAtOnceKeepBothKeys) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Lumenweave.conf");
+    // A large file, so that each read-merge-write takes long enough to overlap.
+    QByteArray text = "[General]\n";
+    for (int i = 0; i < 20000; ++i)
+        text += "foreign" + QByteArray::number(i) + "=" + QByteArray(20, 'x') + '\n';
+    writeFile(path, text);
+    constexpr int kRounds = 4;
+    for (int round = 0; round < kRounds; ++round) {
+        // Both write at one moment, once both have started and read the file.
+        const QByteArray at = QByteArray::number(QDateTime::currentMSecsSinceEpoch() + 800);
+        QProcess instances[2];
+        for (int i = 0; i < 2; ++i) {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("LW_SETTINGS", path);
+            env.insert("LW_KEY", QStringLiteral("key%1_%2").arg(round).arg(i));
+            env.insert("LW_AT", at);
+            instances[i].setProcessEnvironment(env);
+            instances[i].start(QCoreApplication::applicationFilePath(),
+                               {"--gtest_also_run_disabled_tests",
+                                "--gtest_filter=ProcessHelper.DISABLED_WritesOneKeyAtAMoment"});
+        }
+        for (QProcess& instance : instances) {
+            ASSERT_TRUE(instance.waitForFinished(60000));
+            EXPECT_EQ(instance.exitCode(), 0) << instance.readAllStandardOutput().toStdString();
+        }
+    }
+    const QHash<QString, QVariant> values = IniDocument(contents(path)).values();
+    EXPECT_EQ(values.size(), 20000 + 2 * kRounds);
+    for (int round = 0; round < kRounds; ++round)
+        for (int i = 0; i < 2; ++i)
+            EXPECT_EQ(values.value(QStringLiteral("key%1_%2").arg(round).arg(i)).toString(), "true")
+                << round << ' ' << i;
+}
+
+TEST(FilePreferencesStore, ConfigHomeFollowsTheXdgRules) {
+    const QByteArray xdg = qgetenv("XDG_CONFIG_HOME"), home = qgetenv("HOME");
+    const passwd* user = ::getpwuid(::getuid());
+    ASSERT_NE(user, nullptr);
+    const QString fromUserDatabase = QDir::cleanPath(QFile::decodeName(user->pw_dir) + "/.config");
+    const struct {
+        const char* xdg;
+        const char* home;
+        QString expected;
+    } cases[] = {{"/etc/xdg-here/", "/home/a", "/etc/xdg-here"},
+                 {"relative/config", "/home/a", "/home/a/.config"},
+                 {nullptr, "/home/a", "/home/a/.config"},
+                 {nullptr, nullptr, fromUserDatabase},
+                 {nullptr, "relative-home", fromUserDatabase}};
+    for (const auto& c : cases) {
+        c.xdg ? qputenv("XDG_CONFIG_HOME", c.xdg) : qunsetenv("XDG_CONFIG_HOME");
+        c.home ? qputenv("HOME", c.home) : qunsetenv("HOME");
+        EXPECT_EQ(FilePreferencesStore::configHome(), c.expected) << c.xdg << ' ' << c.home;
+    }
+    xdg.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", xdg);
+    home.isNull() ? qunsetenv("HOME") : qputenv("HOME", home);
+}
+
+// --- run only in a process of its own ---
+
+TEST(ProcessHelper, DISABLED_WritesOneKeyAtAMoment) {
+    FilePreferencesStore store(qEnvironmentVariable("LW_SETTINGS"));
+    store.setBool(qEnvironmentVariable("LW_KEY"), true);
+    const qint64 at = qEnvironmentVariable("LW_AT").toLongLong();
+    while (QDateTime::currentMSecsSinceEpoch() < at)
+        QThread::msleep(1);
+    store.flush();
+    EXPECT_FALSE(store.hasPendingChanges());
 }
