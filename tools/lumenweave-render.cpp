@@ -71,10 +71,9 @@ void writeSequence(const RenderOptions& o, RequestRenderer& renderer, bool quiet
     QStringList names;
     for (std::int64_t k = 0; k < count; ++k) {
         names << sequenceName(o.output, k, count);
-        if (const QString error =
-                savePng(frameImage(renderer, frameTime(o, k)), work.filePath(names.back()));
-            !error.isEmpty())
-            fail(error);
+        if (const auto failure =
+                savePng(frameImage(renderer, frameTime(o, k)), work.filePath(names.back())))
+            fail(failure->message());
         progress.done(k + 1);
     }
     for (const QString& name : names) {
@@ -84,6 +83,29 @@ void writeSequence(const RenderOptions& o, RequestRenderer& renderer, bool quiet
             fail(tr("%1 に書けません: %2")
                      .arg(folder.filePath(name), QString::fromLocal8Bit(std::strerror(errno))));
     }
+}
+
+// Beyond the largest side this machine makes, a frame would come out smaller
+// than asked for: refused, naming the limits.
+void checkFrameSize(const RequestRenderer& renderer, const RenderOptions& o) {
+    const RenderRequest& r = o.request;
+    const bool onGpu = r.renderingMode == AppModel::RenderingMode::gpu && !r.withoutGpu;
+    const int largest = onGpu ? GpuTexture::largestSide() : kMaxImageSide;
+    const FrameSize pixels =
+        frameSize(renderer.snapshotAt(r.time), r.animationRenderScale, largest);
+    if (!pixels.fits())
+        fail(
+            tr("--size %1x%2 と --scale %3 では %4x%5 ピクセルになります。作れるのは一辺 1 から %6 "
+               "ピクセルまでです（%7）")
+                .arg(r.viewWidth)
+                .arg(r.viewHeight)
+                .arg(r.backingScale)
+                .arg(pixels.width)
+                .arg(pixels.height)
+                .arg(largest)
+                .arg(onGpu ? tr("このマシンの OpenGL のテクスチャの上限。CPU の生成器は %1 まで")
+                                 .arg(kMaxImageSide)
+                           : tr("CPU の生成器の上限")));
 }
 
 // Writes what o asks for; quiet (a batch entry) leaves out the progress line
@@ -96,12 +118,17 @@ void run(const RenderOptions& o, bool quiet) {
                                     .arg(o.frameCount())
                                     .arg(o.fps.toDouble(), 0, 'g', 10)));
     RequestRenderer renderer(o.request);
+    checkFrameSize(renderer, o);
     switch (o.kind) {
-    case RenderOptions::Output::png:
-        if (const QString error = savePng(frameImage(renderer, o.request.time), o.output);
-            !error.isEmpty())
-            fail(error);
+    case RenderOptions::Output::png: {
+        // A folder, a socket or a dangling link is refused before any work.
+        if (WriteFailure refusal;
+            OutputFile::kindOf(o.output, &refusal) == OutputFile::Kind::refused)
+            fail(refusal.message());
+        if (const auto failure = savePng(frameImage(renderer, o.request.time), o.output))
+            fail(failure->message());
         return;
+    }
     case RenderOptions::Output::pngSequence:
         writeSequence(o, renderer, quiet);
         return;
@@ -130,8 +157,10 @@ int main(int argc, char** argv) {
         std::fputs(qPrintable(renderOptionsHelp()), stdout);
         return 0;
     }
-    // Past a file-size limit a write should fail and be reported, not end the process.
+    // Past a file-size limit a write should fail and be reported, not end the
+    // process; a reader that goes away is a failed write, said in one line.
     std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
     // The GPU, when a picture needs it, is the application's thread's.
     std::optional<QGuiApplication> app;
     const auto startGpu = [&] {

@@ -1,6 +1,7 @@
 #include "LumenweaveApp.h"
 
 #include "BuildInfo.h"
+#include "CanvasTexturePool.h"
 #include "ContentView.h"
 #include "ControlPanelView.h"
 #include "FrameImage.h"
@@ -34,13 +35,13 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QStandardPaths>
-#include <QStorageInfo>
 #include <QStyle>
 #include <QTranslator>
 #include <QTreeWidget>
 #include <QUndoStack>
 #include <QVBoxLayout>
-#include <sys/resource.h>
+#include <chrono>
+#include <cstdlib>
 
 namespace {
 constexpr int kPanelDefaultWidth = 320;
@@ -131,6 +132,16 @@ bool usesSpace(QWidget* widget) {
     return (button && button->isCheckable()) || qobject_cast<QComboBox*>(widget);
 }
 
+// The running application's settings, for a process that ends through exit()
+// from inside the event loop, where no destructor on the stack runs: Qt ends
+// it so when the connection to the X server breaks.
+PreferencesStore* storeFlushedAtExit = nullptr;
+
+void flushAtExit() {
+    if (storeFlushedAtExit)
+        storeFlushedAtExit->flush();
+}
+
 } // namespace
 
 LumenweaveApp::LumenweaveApp() : LumenweaveApp(std::make_unique<AppModel>()) {}
@@ -138,6 +149,7 @@ LumenweaveApp::LumenweaveApp() : LumenweaveApp(std::make_unique<AppModel>()) {}
 LumenweaveApp::LumenweaveApp(std::unique_ptr<AppModel> model) : m_appModel(std::move(model)) {
     m_undoStack = new QUndoStack(this);
     m_undoStack->setUndoLimit(kUndoLimit);
+    m_exportPool.setMaxThreadCount(1);
     buildMainWindow();
     buildMenus();
     new ApplicationEventFilter(
@@ -155,9 +167,18 @@ LumenweaveApp::LumenweaveApp(std::unique_ptr<AppModel> model) : m_appModel(std::
     // (A quit closes the windows first, which keeps their places.)
     connect(qApp, &QCoreApplication::aboutToQuit, this,
             [this] { m_appModel->preferencesStore().flush(); });
+    static const bool flushesAtExit = std::atexit(flushAtExit) == 0;
+    if (flushesAtExit)
+        storeFlushedAtExit = &m_appModel->preferencesStore();
 }
 
 LumenweaveApp::~LumenweaveApp() {
+    if (storeFlushedAtExit == &m_appModel->preferencesStore())
+        storeFlushedAtExit = nullptr;
+    // A frame being made is finished; a write waiting for a reader is not.
+    for (const auto& output : std::as_const(m_exports))
+        output->cancel();
+    m_exportPool.waitForDone();
     delete m_controlPanelWindow;
     delete m_pendingPanelWindow;
     delete m_mainWindow;
@@ -342,8 +363,8 @@ bool LumenweaveApp::eventFilter(QObject* watched, QEvent* event) {
             mainWindowClosing();
     } else if (event->type() == QEvent::Close && watched->objectName() == "control-panel") {
         savePanelGeometry(static_cast<QWidget*>(watched));
-        // What was changed in the panel reaches the disk as it closes.
-        m_appModel->preferencesStore().flush();
+        // What was changed in the panel goes to the disk as it closes.
+        m_appModel->preferencesStore().flushSoon();
     }
     return QObject::eventFilter(watched, event);
 }
@@ -593,58 +614,46 @@ void LumenweaveApp::exportImage() {
     dialog->open();
 }
 
-bool LumenweaveApp::exportImageTo(const QString& path) {
-    return writeFrame(shownFrame(), path);
+void LumenweaveApp::exportImageTo(const QString& path) {
+    writeFrame(shownFrame(), path);
 }
 
-namespace {
-
-// Why a PNG could not be written there, in words a user can act on. The
-// system's own message is not shown: it is in the system's language.
-QString writeFailureReason(const QString& path, qint64 imageBytes) {
-    const QFileInfo target(path);
-    const QFileInfo folder(target.absolutePath());
-    if (!folder.isDir())
-        return LumenweaveApp::tr("保存先のフォルダがありません。");
-    if (target.isDir())
-        return LumenweaveApp::tr("同じ名前のフォルダがあります。");
-    const QStorageInfo storage(folder.absoluteFilePath());
-    if (storage.isValid() && storage.isReadOnly())
-        return LumenweaveApp::tr("保存先は読み取り専用です。");
-    if (!folder.isWritable())
-        return LumenweaveApp::tr("保存先のフォルダに書き込む権限がありません。");
-    rlimit limit{};
-    if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
-        limit.rlim_cur < rlim_t(imageBytes))
-        return LumenweaveApp::tr("ファイルの大きさの上限を超えました。");
-    // Pseudo file systems (/proc) have no size at all and are not full.
-    if (storage.isValid() && storage.bytesTotal() > 0 && storage.bytesAvailable() < imageBytes)
-        return LumenweaveApp::tr("ディスクの空きが足りません。");
-    return LumenweaveApp::tr("書き込みに失敗しました。");
+void LumenweaveApp::writeFrame(const ShownFrame& frame, const QString& path) {
+    // A FIFO no one reads is given up after a while, with a message.
+    auto output = std::make_shared<OutputFile>(path, std::chrono::seconds(10));
+    m_exports.append(output);
+    m_exportPool.start([this, frame, output] {
+        const QString failure = renderAndWrite(frame, *output);
+        QMetaObject::invokeMethod(
+            this, [this, output, failure] { exportDone(output, failure); }, Qt::QueuedConnection);
+    });
 }
 
-} // namespace
-
-bool LumenweaveApp::writeFrame(const ShownFrame& frame, const QString& path) {
+QString LumenweaveApp::renderAndWrite(const ShownFrame& frame, OutputFile& output) {
+    // Textures of its own: the window's rings are never handed out here.
+    CanvasPools pools;
+    const CanvasPools::Use use(pools);
     SIRDSShiftCache cache;
     // At full pixel resolution, whatever the animation's render scale.
     const FrameImage image =
         renderFrameImage(frame.snapshot, frame.patternSeed, frame.renderingMode, 1.0, cache);
-    if (image.failure == FrameImage::Failure::noTileSet) {
-        showExportFailure(path, tr("まだ何も表示していません。"));
-        return false;
-    }
-    if (image.failure != FrameImage::Failure::none) {
-        showExportFailure(path, tr("絵を作れませんでした。"));
-        return false;
-    }
-    if (savePng(image.image, path).isEmpty()) {
-        m_contentView->showModeMessage(tr("書き出しました: %1").arg(QFileInfo(path).fileName()),
-                                       kNoticeMs);
-        return true;
-    }
-    showExportFailure(path, writeFailureReason(path, image.image.sizeInBytes()));
-    return false;
+    if (image.failure == FrameImage::Failure::noTileSet)
+        return tr("まだ何も表示していません。");
+    if (image.failure != FrameImage::Failure::none)
+        return tr("絵を作れませんでした。");
+    if (const auto failure = savePng(image.image, output))
+        return failure->reason();
+    return {};
+}
+
+void LumenweaveApp::exportDone(const std::shared_ptr<OutputFile>& output, const QString& failure) {
+    m_exports.removeOne(output);
+    if (failure.isEmpty())
+        m_contentView->showModeMessage(
+            tr("書き出しました: %1").arg(QFileInfo(output->path()).fileName()), kNoticeMs);
+    else
+        showExportFailure(output->path(), failure);
+    emit exportFinished(output->path(), failure.isEmpty());
 }
 
 void LumenweaveApp::showExportFailure(const QString& path, const QString& reason) {

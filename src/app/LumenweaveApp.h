@@ -3,8 +3,10 @@
 #include "AppModel.h"
 #include "RenderPass.h"
 
+#include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QThreadPool>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
@@ -18,6 +20,7 @@ class QUndoStack;
 
 class ContentView;
 class ControlPanelView;
+class OutputFile;
 
 // The application shell: the one settings model, the main window with its menus,
 // and the control panel window opened on request. Closing the main window quits,
@@ -64,10 +67,11 @@ public:
     void setFullScreen(bool on);
     // "画像を書き出す...": asks where, then writes the frame shown when asked.
     void exportImage();
-    // Writes the frame shown now as a PNG at path, whole or not at all, as
-    // lumenweave-render would for the same state; a failure is told in a
-    // message box. Returns whether the file was written.
-    bool exportImageTo(const QString& path);
+    // Starts writing the frame shown now as a PNG to path (see OutputFile),
+    // as lumenweave-render would for the same state. The frame is made and
+    // written off the main thread, in textures of the export's own; a failure
+    // is told in a message box, and exportFinished() follows either way.
+    void exportImageTo(const QString& path);
     // "デフォルトに戻す", undoable.
     void resetToDefaults();
     // Shows the field of seed, undoably; nothing when it is shown already.
@@ -75,6 +79,9 @@ public:
     // Every shortcut of the application, with what it does, as the shortcut
     // window lists them.
     QList<QPair<QString, QString>> shortcutList() const;
+
+signals:
+    void exportFinished(const QString& path, bool written);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -104,7 +111,10 @@ private:
         AppModel::RenderingMode renderingMode = AppModel::RenderingMode::gpu;
     };
     ShownFrame shownFrame() const;
-    bool writeFrame(const ShownFrame& frame, const QString& path);
+    void writeFrame(const ShownFrame& frame, const QString& path);
+    // On an export thread: the reason it failed, or nothing.
+    static QString renderAndWrite(const ShownFrame& frame, OutputFile& output);
+    void exportDone(const std::shared_ptr<OutputFile>& output, const QString& failure);
     void showExportFailure(const QString& path, const QString& reason);
 
     std::unique_ptr<AppModel> m_appModel;
@@ -130,4 +140,7 @@ private:
     QUndoStack* m_undoStack = nullptr;
     QPointer<QWidget> m_shortcutsWindow;
     bool m_fullScreenHinted = false; // the hint for this stay in full screen was shown
+    // One export at a time; a quit cancels a write that waits for its reader.
+    QThreadPool m_exportPool;
+    QList<std::shared_ptr<OutputFile>> m_exports;
 };

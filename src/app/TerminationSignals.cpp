@@ -8,10 +8,12 @@
 
 namespace {
 
-const int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
+// SIGUSR1 and SIGUSR2 end a program by default: here they quit as cleanly.
+const int kSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGUSR1, SIGUSR2};
 int signalSocket[2] = {-1, -1};
 
 // Only async-signal-safe work here: the quit itself runs in the event loop.
+// Non-blocking: a burst of signals never blocks in the handler.
 void onSignal(int) {
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(signalSocket[0], &byte, 1);
@@ -21,16 +23,15 @@ void onSignal(int) {
 
 void quitOnTerminationSignals() {
     if (signalSocket[0] != -1 ||
-        ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalSocket) != 0)
+        ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalSocket) != 0)
         return;
     auto* notifier =
         new QSocketNotifier(signalSocket[1], QSocketNotifier::Read, QCoreApplication::instance());
-    QObject::connect(notifier, &QSocketNotifier::activated, [notifier] {
+    QObject::connect(notifier, &QSocketNotifier::activated, [] {
         char byte = 0;
         [[maybe_unused]] const ssize_t read = ::read(signalSocket[1], &byte, 1);
-        notifier->setEnabled(false);
-        for (const int sig : kSignals)
-            std::signal(sig, SIG_DFL);
+        // The signals stay caught: a second one during the quit's last write
+        // must not end the process before the settings are on disk.
         QCoreApplication::quit();
     });
     struct sigaction action {};
@@ -39,4 +40,7 @@ void quitOnTerminationSignals() {
     action.sa_flags = SA_RESTART;
     for (const int sig : kSignals)
         ::sigaction(sig, &action, nullptr);
+    // A reader that goes away is a failed write (the frame log's, an export's),
+    // not the end of the program.
+    std::signal(SIGPIPE, SIG_IGN);
 }

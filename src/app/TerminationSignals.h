@@ -1,7 +1,8 @@
 #pragma once
 
-// Turns SIGTERM, SIGINT and SIGHUP into an ordinary quit of the running
-// application, so that whatever a quit saves is saved. A second such signal,
-// once the quit is under way, ends the process at once. Call once, after the
-// application object exists.
+// Turns SIGTERM, SIGINT, SIGHUP, SIGUSR1 and SIGUSR2 into an ordinary quit of
+// the running application, so that whatever a quit saves is saved; they stay
+// caught until the process ends, so a second one cannot cut the quit's last
+// write short (every wait at quit is bounded). SIGPIPE is ignored. Call once,
+// after the application object exists.
 void quitOnTerminationSignals();

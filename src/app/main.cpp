@@ -39,7 +39,10 @@ constexpr const char* kHelp =
     "  -h, --help                この説明を表示して終わります。\n"
     "  -v, --version             バージョンを表示して終わります。\n"
     "  --frame-log <ファイル>    画面に出したフレームごとに1行を CSV で書きます\n"
-    "                            (present_s,pass_ms,interval_ms,tick_skipped)。\n";
+    "                            (present_s,pass_ms,interval_ms,tick_skipped)。\n"
+    "                            FIFO や - (標準出力) にも書けます。\n"
+    "  --frame-log-overwrite     --frame-log のファイルがあれば置き換えます\n"
+    "                            (付けなければ、あるファイルには書きません)。\n";
 
 } // namespace
 
@@ -71,6 +74,8 @@ int main(int argc, char** argv) {
     const QCommandLineOption frameLogOption(QStringLiteral("frame-log"), QString(),
                                             QStringLiteral("FILE"));
     parser.addOption(frameLogOption);
+    const QCommandLineOption frameLogOverwriteOption(QStringLiteral("frame-log-overwrite"));
+    parser.addOption(frameLogOverwriteOption);
     // Qt's own messages here would be in English.
     if (!parser.parse(application.arguments())) {
         const QStringList unknown = parser.unknownOptionNames();
@@ -84,9 +89,10 @@ int main(int argc, char** argv) {
     std::unique_ptr<FrameLog> frameLog;
     if (parser.isSet(frameLogOption)) {
         QString error;
-        frameLog = FrameLog::open(parser.value(frameLogOption), &error);
+        frameLog = FrameLog::open(parser.value(frameLogOption),
+                                  parser.isSet(frameLogOverwriteOption), &error);
         if (!frameLog) {
-            std::fprintf(stderr, "lumenweave: cannot write the frame log %s: %s\n",
+            std::fprintf(stderr, "lumenweave: フレームログを書けません: %s: %s\n",
                          qPrintable(parser.value(frameLogOption)), qPrintable(error));
             return 1;
         }

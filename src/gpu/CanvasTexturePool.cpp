@@ -1,5 +1,7 @@
 #include "CanvasTexturePool.h"
 
+#include <utility>
+
 GpuTextureRef CanvasTexturePool::nextTexture(int width, int height, StorageMode storageMode) {
     std::lock_guard<std::mutex> guard(lock);
     const CanvasPoolKey wanted{width, height, storageMode};
@@ -20,18 +22,32 @@ GpuTextureRef CanvasTexturePool::nextTexture(int width, int height, StorageMode 
     return taken;
 }
 
-// Process-wide and never released, like the GPU they live on.
+namespace {
+
+thread_local CanvasPools* threadPools = nullptr;
+
+CanvasPools& currentPools() {
+    // The window's: process-wide and never released, like the GPU they live on.
+    static CanvasPools* const live = new CanvasPools;
+    return threadPools ? *threadPools : *live;
+}
+
+} // namespace
+
+CanvasPools::Use::Use(CanvasPools& pools) : m_previous(std::exchange(threadPools, &pools)) {}
+
+CanvasPools::Use::~Use() {
+    threadPools = m_previous;
+}
+
 CanvasTexturePool& primaryCanvasPool() {
-    static CanvasTexturePool* const pool = new CanvasTexturePool;
-    return *pool;
+    return currentPools().primary;
 }
 
 CanvasTexturePool& secondaryCanvasPool() {
-    static CanvasTexturePool* const pool = new CanvasTexturePool;
-    return *pool;
+    return currentPools().secondary;
 }
 
 CanvasTexturePool& sirdsOutputPool() {
-    static CanvasTexturePool* const pool = new CanvasTexturePool;
-    return *pool;
+    return currentPools().sirdsOutput;
 }

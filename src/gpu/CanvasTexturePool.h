@@ -28,6 +28,29 @@ private:
     int nextIndex = 0;
 };
 
-CanvasTexturePool& primaryCanvasPool();   // single view, left eye, autostereogram strip
-CanvasTexturePool& secondaryCanvasPool(); // right eye
-CanvasTexturePool& sirdsOutputPool();     // GPU autostereogram output
+// The rings a run of passes renders into. The window's passes use a
+// process-wide set; anything else that renders (an image export, a video) keeps
+// a set of its own and names it for its thread while it renders, so that it
+// never takes a texture the window is showing or about to show.
+struct CanvasPools {
+    CanvasTexturePool primary;     // single view, left eye, autostereogram strip
+    CanvasTexturePool secondary;   // right eye
+    CanvasTexturePool sirdsOutput; // GPU autostereogram output
+
+    // While one lives, the pools below are these on the calling thread.
+    class Use {
+    public:
+        explicit Use(CanvasPools& pools);
+        ~Use();
+        Use(const Use&) = delete;
+        Use& operator=(const Use&) = delete;
+
+    private:
+        CanvasPools* m_previous;
+    };
+};
+
+// The calling thread's set: its own while a CanvasPools::Use lives, else the window's.
+CanvasTexturePool& primaryCanvasPool();
+CanvasTexturePool& secondaryCanvasPool();
+CanvasTexturePool& sirdsOutputPool();

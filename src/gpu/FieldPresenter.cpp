@@ -67,6 +67,7 @@ bool FieldPresenter::PresenterState::update(const Description& from) {
     // shared_ptr equality is identity: another object with equal texels still counts.
     take(leftTexture, from.leftTexture);
     take(rightTexture, from.rightTexture);
+    take(frameGeneration, from.frameGeneration);
     take(isStereoscopic, from.isStereoscopic);
     take(stereoLayout, from.stereoLayout);
     take(stereoPair, from.stereoPair);

@@ -8,6 +8,7 @@
 #include <QOpenGLWindow>
 #include <QTimer>
 #include <array>
+#include <cstdint>
 #include <memory>
 
 class QOpenGLFunctions_4_3_Core;
@@ -28,6 +29,8 @@ public:
     struct Description {
         GpuTextureRef leftTexture;  // single canvas, or the left eye's
         GpuTextureRef rightTexture; // right eye's canvas
+        // A new number is a new frame, even in the same texture objects.
+        std::uint64_t frameGeneration = 0;
         bool isStereoscopic = false;
         StereoLayout stereoLayout = StereoLayout::parallel;
         StereoPairSize stereoPair{}; // side by side: in points of this window
@@ -43,6 +46,7 @@ public:
     public:
         GpuTextureRef leftTexture;
         GpuTextureRef rightTexture;
+        std::uint64_t frameGeneration = 0;
         bool isStereoscopic = false;
         StereoLayout stereoLayout = StereoLayout::parallel;
         StereoPairSize stereoPair{};

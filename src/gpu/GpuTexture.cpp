@@ -5,17 +5,20 @@
 
 #include <QCoreApplication>
 #include <QOpenGLFunctions_4_3_Core>
+#include <algorithm>
+
+int GpuTexture::largestSide() {
+    GLint maxSize = 0;
+    gpucontext::shareGroupFunctions().glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
+    return std::min(int(maxSize), kMaxImageSide);
+}
 
 std::shared_ptr<GpuTexture> GpuTexture::create(int width, int height, StorageMode mode) {
-    if (width < 1 || height < 1 || width > kMaxImageSide || height > kMaxImageSide) {
+    const int largest = largestSide();
+    if (width < 1 || height < 1 || width > largest || height > largest) {
         return nullptr;
     }
     QOpenGLFunctions_4_3_Core& gl = gpucontext::shareGroupFunctions();
-    GLint maxSize = 0;
-    gl.glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
-    if (width > maxSize || height > maxSize) {
-        return nullptr;
-    }
     gpucontext::clearErrors(gl);
     GLuint name = 0;
     gl.glGenTextures(1, &name);

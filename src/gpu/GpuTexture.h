@@ -15,6 +15,9 @@ public:
     // Needs the calling thread's GPU context (GpuDevice); null when the
     // texture cannot be made.
     static std::shared_ptr<GpuTexture> create(int width, int height, StorageMode mode);
+    // The largest side create() can make on this machine's GL (and never more
+    // than kMaxImageSide). Needs the calling thread's GPU context.
+    static int largestSide();
     ~GpuTexture();
     GpuTexture(const GpuTexture&) = delete;
     GpuTexture& operator=(const GpuTexture&) = delete;

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "OutputFile.h"
+
 #include <QImage>
 #include <QString>
+#include <optional>
 
-// Writes image as a PNG at path, whole or not at all: the new file replaces the
-// old one only once it is complete, so a full disk or a file-size limit leaves
-// whatever was there. Returns an empty string on success, else what failed.
-QString savePng(const QImage& image, const QString& path);
+// Writes image as a PNG to output's target (see OutputFile): a file whole or not
+// at all, a stream as it goes. Nothing on success, else what failed.
+std::optional<WriteFailure> savePng(const QImage& image, OutputFile& output);
+std::optional<WriteFailure> savePng(const QImage& image, const QString& path);

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QRegularExpression>
+#include <cmath>
 
 namespace {
 
@@ -64,6 +65,12 @@ std::optional<std::uint64_t> parseSeed(const QString& text) {
     else if (decimal.match(text).hasMatch())
         v = text.toULongLong(&ok, 10);
     return ok ? std::optional(v) : std::nullopt;
+}
+
+FrameSize frameSize(const RenderSnapshot& snapshot, double animationRenderScale, int largestSide) {
+    const double scale = passScale(snapshot.backingScale, animationRenderScale);
+    return {std::round(snapshot.viewWidth * scale), std::round(snapshot.viewHeight * scale),
+            largestSide};
 }
 
 FrameImage renderFrameImage(const RenderSnapshot& snapshot, std::uint64_t patternSeed,

@@ -29,6 +29,20 @@ FrameImage renderFrameImage(const RenderSnapshot& snapshot, std::uint64_t patter
 FrameImage frameImageOf(RenderOutcome outcome, const RenderSnapshot& snapshot,
                         double animationRenderScale, std::uint64_t patternSeed);
 
+// The frame's size in pixels as asked for, before any limit, against the
+// largest side the generator can make (the GPU's largest texture, or
+// kMaxImageSide for the CPU routes). Beyond it a frame would come out clamped,
+// smaller than asked.
+struct FrameSize {
+    double width = 0;
+    double height = 0;
+    int largestSide = 0;
+    bool fits() const {
+        return width >= 1 && height >= 1 && width <= largestSide && height <= largestSide;
+    }
+};
+FrameSize frameSize(const RenderSnapshot& snapshot, double animationRenderScale, int largestSide);
+
 // The seed as the image's text holds it: "0x" and sixteen hex digits.
 QString seedText(std::uint64_t patternSeed);
 // A seed written as a whole decimal number or as "0x" and hex digits, 0 to

@@ -138,15 +138,16 @@ double RenderState::currentBackingScale() const {
 }
 
 void RenderState::setTextures(GpuTextureRef left, GpuTextureRef right) {
-    if (left == m_leftTexture && right == m_rightTexture)
-        return;
+    // A new frame even in the texture objects shown now: rings hand them out again.
+    ++m_frameGeneration;
     m_leftTexture = std::move(left);
     m_rightTexture = std::move(right);
     emit texturesChanged();
 }
 
 void RenderState::setRightTexture(GpuTextureRef right) {
-    setTextures(m_leftTexture, right);
+    if (right != m_rightTexture)
+        setTextures(m_leftTexture, std::move(right));
 }
 
 TileSetInputs RenderState::tileSetInputs() const {

@@ -124,8 +124,12 @@ public:
 
     GpuTextureRef leftTexture() const { return m_leftTexture; }
     GpuTextureRef rightTexture() const { return m_rightTexture; }
-    // Emits texturesChanged() when either changes.
+    // Grows with every frame installed: a ring may hand back the very texture
+    // object shown, with new content.
+    std::uint64_t frameGeneration() const { return m_frameGeneration; }
+    // Installs a new frame and emits texturesChanged().
     void setTextures(GpuTextureRef left, GpuTextureRef right);
+    // The same, only when right differs from what is held.
     void setRightTexture(GpuTextureRef right);
 
     // ---- tile set ----
@@ -173,6 +177,7 @@ private:
     std::shared_ptr<RenderChannel> m_channel;
     GpuTextureRef m_leftTexture;
     GpuTextureRef m_rightTexture;
+    std::uint64_t m_frameGeneration = 0;
     Executor m_executor;
     Clock m_clock;
     RandomSource m_random;

@@ -598,6 +598,7 @@ void ContentView::refreshPresenter() {
     FieldPresenter::Description d;
     d.leftTexture = m_state->leftTexture();
     d.rightTexture = m_state->rightTexture();
+    d.frameGeneration = m_state->frameGeneration();
     d.isStereoscopic = m_model.isStereoscopicMode();
     d.stereoLayout = m_model.stereoLayout();
     d.stereoPair = m_state->stereoPairSize();

@@ -2,6 +2,7 @@
 #include "BuildInfo.h"
 #include "ContentView.h"
 #include "FrameImage.h"
+#include "PillowImage.h"
 #include "SeedDialog.h"
 #include "TerminationSignals.h"
 
@@ -26,8 +27,11 @@
 #include <QTest>
 #include <QTimer>
 #include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -364,7 +368,7 @@ TEST_F(LumenweaveAppTest, ClosingThePanelWritesTheSettingsAtOnce) {
     app.appModel().setIsColorMode(true);
     ASSERT_TRUE(store->hasPendingChanges());
     app.controlPanelWindow()->close();
-    EXPECT_FALSE(store->hasPendingChanges());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !store->hasPendingChanges(); }, 5000));
     EXPECT_EQ(FilePreferencesStore(path).objectForKey("isColorMode"), QVariant("true"));
 }
 
@@ -372,6 +376,9 @@ TEST_F(LumenweaveAppTest, TerminationSignalQuitsAndWritesTheSettings) {
     QTemporaryDir dir;
     const QString path = dir.filePath("Lumenweave.conf");
     auto store = std::make_shared<FilePreferencesStore>(path);
+    // A second signal while the quit writes ends nothing.
+    QObject context;
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, &context, [] { std::raise(SIGTERM); });
     LumenweaveApp app(std::make_unique<AppModel>(store));
     quitOnTerminationSignals();
     app.show();
@@ -380,7 +387,11 @@ TEST_F(LumenweaveAppTest, TerminationSignalQuitsAndWritesTheSettings) {
     store->flush();
     app.appModel().setIsColorMode(true);
     ASSERT_TRUE(store->hasPendingChanges());
-    QTimer::singleShot(0, [] { std::raise(SIGTERM); });
+    // A broken pipe is no reason to end; SIGUSR1 quits like SIGTERM.
+    QTimer::singleShot(0, [] {
+        std::raise(SIGPIPE);
+        std::raise(SIGUSR1);
+    });
     EXPECT_EQ(QCoreApplication::exec(), 0);
     EXPECT_FALSE(store->hasPendingChanges());
     const FilePreferencesStore written(path);
@@ -392,13 +403,21 @@ TEST_F(LumenweaveAppTest, TerminationSignalQuitsAndWritesTheSettings) {
 TEST_F(LumenweaveAppTest, ExportWritesTheShownFrameOrSaysWhyNot) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    LumenweaveApp app(memoryModel());
+    auto store = std::make_shared<MemoryPreferencesStore>();
+    store->put("showStatusBar", "false");
+    LumenweaveApp app(std::make_unique<AppModel>(store));
     const auto failureBox = [&] {
         return app.mainWindow()->findChild<QMessageBox*>(QStringLiteral("exportFailureBox"));
     };
+    // Made and written off the main thread: the result comes later.
+    const auto exported = [&](const QString& path) {
+        QSignalSpy finished(&app, &LumenweaveApp::exportFinished);
+        app.exportImageTo(path);
+        return finished.wait(60000) && finished.first().at(1).toBool();
+    };
 
     // Nothing shown yet: nothing written, and the reason in a message box.
-    EXPECT_FALSE(app.exportImageTo(dir.filePath(QStringLiteral("early.png"))));
+    EXPECT_FALSE(exported(dir.filePath(QStringLiteral("early.png"))));
     EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("early.png"))));
     ASSERT_NE(failureBox(), nullptr);
     delete failureBox();
@@ -408,13 +427,20 @@ TEST_F(LumenweaveAppTest, ExportWritesTheShownFrameOrSaysWhyNot) {
     RenderState& state = app.contentView()->renderState();
     ASSERT_TRUE(QTest::qWaitFor([&] { return bool(state.leftTexture()); }, 30000));
     const QString path = dir.filePath(QStringLiteral("field.png"));
-    ASSERT_TRUE(app.exportImageTo(path));
+    const GpuTextureRef shown = state.leftTexture();
+    ASSERT_TRUE(exported(path));
     EXPECT_EQ(app.contentView()->modeChangeMessage(), QStringLiteral("書き出しました: field.png"));
     const QImage written(path);
     const double scale = state.currentBackingScale();
     EXPECT_EQ(written.size(), (state.viewSize * scale).toSize()) << "full pixel resolution";
     EXPECT_EQ(written.text(QStringLiteral("Seed")), seedText(state.patternSeed));
     EXPECT_EQ(failureBox(), nullptr);
+    // The export took no texture from the window's rings: the next frame does
+    // not go into the one on screen.
+    const std::uint64_t generation = state.frameGeneration();
+    app.randomizeAction()->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return state.frameGeneration() > generation; }, 30000));
+    EXPECT_NE(state.leftTexture(), shown);
 
     // A stereo pair is written as it is shown (inside the window's border, once
     // the toast has gone): crossed halves 2 cm wide, a gap, the marks.
@@ -428,21 +454,52 @@ TEST_F(LumenweaveAppTest, ExportWritesTheShownFrameOrSaysWhyNot) {
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return state.rightTexture() && !state.isRenderInFlight && !toast->isVisible(); },
         30000));
-    ASSERT_TRUE(app.exportImageTo(path));
+    ASSERT_TRUE(exported(path));
     const auto inside = [](const QImage& image) {
         return image.convertToFormat(QImage::Format_RGBA8888_Premultiplied)
             .copy(image.rect().adjusted(1, 1, -1, -1));
     };
     EXPECT_EQ(inside(QImage(path)), inside(app.contentView()->presenter()->grabFrame()));
 
-    // A folder that is not there: told in Japanese, nothing written.
-    const QString nowhere = dir.filePath(QStringLiteral("gone/field.png"));
-    EXPECT_FALSE(app.exportImageTo(nowhere));
-    EXPECT_FALSE(QFile::exists(nowhere));
-    QMessageBox* box = failureBox();
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(box->informativeText(), QStringLiteral("保存先のフォルダがありません。"));
-    delete box;
+    // Where it cannot go: told in Japanese, nothing written, nothing replaced.
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.png")));
+    const std::pair<QString, QString> refused[] = {
+        {dir.filePath(QStringLiteral("gone/field.png")),
+         QStringLiteral("保存先のフォルダがありません。")},
+        {dir.filePath(QStringLiteral("folder.png")),
+         QStringLiteral("同じ名前のフォルダがあります。")}};
+    for (const auto& [target, reason] : refused) {
+        EXPECT_FALSE(exported(target));
+        QMessageBox* box = failureBox();
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->informativeText(), reason);
+        delete box;
+    }
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("gone"))));
+    EXPECT_TRUE(QFileInfo(dir.filePath(QStringLiteral("folder.png"))).isDir());
+
+    // A FIFO is written to as a stream while the interface goes on: this
+    // thread is its only reader.
+    const QString fifo = dir.filePath(QStringLiteral("fifo"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    QSignalSpy finished(&app, &LumenweaveApp::exportFinished);
+    app.exportImageTo(fifo);
+    QByteArray streamed;
+    const auto drain = [&] {
+        char buffer[65536];
+        for (ssize_t n; (n = ::read(reader, buffer, sizeof buffer)) > 0;)
+            streamed.append(buffer, n);
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return drain(), !finished.isEmpty(); }, 60000));
+    drain();
+    ::close(reader);
+    EXPECT_TRUE(finished.first().at(1).toBool());
+    EXPECT_EQ(pillowSize(streamed),
+              QStringLiteral("%1x%2").arg(QImage(path).width()).arg(QImage(path).height()));
+    struct stat st {};
+    EXPECT_TRUE(::lstat(QFile::encodeName(fifo).constData(), &st) == 0 && S_ISFIFO(st.st_mode));
 
     // Stopped part way by a file-size limit, as by a full disk: the file that
     // was there is left byte for byte, and nothing else is.
@@ -456,14 +513,14 @@ TEST_F(LumenweaveAppTest, ExportWritesTheShownFrameOrSaysWhyNot) {
     rlimit small = saved;
     small.rlim_cur = 1024;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool exported = app.exportImageTo(path);
+    const bool written2 = exported(path);
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previousHandler);
-    EXPECT_FALSE(exported);
+    EXPECT_FALSE(written2);
     ASSERT_TRUE(old.open(QIODevice::ReadOnly));
     EXPECT_TRUE(old.readAll() == before);
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"field.png"});
-    box = failureBox();
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"field.png"});
+    QMessageBox* box = failureBox();
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(box->informativeText(), QStringLiteral("ファイルの大きさの上限を超えました。"));
     delete box;

@@ -201,4 +201,6 @@ TEST_F(Presenter, DrawsOncePerChangeAndPicksUpATextureArrivingMidFrame) {
     d.displayGamma = 1.0 + 1e-15;
     EXPECT_TRUE(c.update(d));
     EXPECT_FALSE(c.update(d));
+    ++d.frameGeneration; // a new frame in the same texture objects
+    EXPECT_TRUE(c.update(d));
 }

@@ -98,6 +98,12 @@ TEST(Completion, InstallsCurrentFramesAndCountsOnlySuccesses) {
     EXPECT_EQ(state.rightTexture(), nullptr) << "no right eye outside stereo";
     state.completeGPUCanvas(1, left, true, right, 8, 8);
     EXPECT_EQ(state.rightTexture(), right);
+    // The same texture objects again are a new frame all the same: rings hand them back.
+    QSignalSpy installed(&state, &RenderState::texturesChanged);
+    const std::uint64_t generation = state.frameGeneration();
+    state.completeGPUCanvas(1, left, true, right, 8, 8);
+    EXPECT_EQ(installed.size(), 1);
+    EXPECT_GT(state.frameGeneration(), generation);
 
     state.completeGPUCanvas(0, texture(), false, nullptr, 8, 8);
     state.completeGPUAutostereogram(2, texture(), 8, 8);
@@ -110,7 +116,7 @@ TEST(Completion, InstallsCurrentFramesAndCountsOnlySuccesses) {
     state.completeCPUCanvas(1, makeRGBAImage(40, 10), makeRGBAImage(20, 10), false, {}, 20, 10);
     state.completeCPUCanvas(1, {}, makeRGBAImage(20, 10), true, makeRGBAImage(21, 10), 20, 10);
     EXPECT_NE(state.rightTexture(), nullptr);
-    EXPECT_EQ(state.frameCount, 4);
+    EXPECT_EQ(state.frameCount, 5);
 
     // Failures show the error frame, mono and uncounted.
     state.completeCPUFailure(1, 30, 20);
@@ -123,7 +129,7 @@ TEST(Completion, InstallsCurrentFramesAndCountsOnlySuccesses) {
     state.completeCPUCanvas(1, {}, {}, true, makeRGBAImage(4, 4), 16, 10);
     EXPECT_EQ(uploaded, (std::vector<QSize>{
                             {40, 10}, {20, 10}, {21, 10}, {30, 20}, {12, 10}, {14, 10}, {16, 10}}));
-    EXPECT_EQ(state.frameCount, 4);
+    EXPECT_EQ(state.frameCount, 5);
 }
 
 TEST(FrameCounter, CountsFramesOfWindowsOfAtLeastOneSecond) {

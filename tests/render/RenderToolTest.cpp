@@ -1,6 +1,7 @@
 #include "RenderTestSupport.h"
 
 #include "GpuGeneration.h"
+#include "PillowImage.h"
 #include "RenderPass.h"
 
 #include <QDir>
@@ -8,7 +9,10 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace {
 
@@ -32,7 +36,8 @@ protected:
         if (!process.waitForFinished(120000))
             return -1;
         errorText = QString::fromUtf8(process.readAllStandardError());
-        outputText = QString::fromUtf8(process.readAllStandardOutput());
+        standardOutput = process.readAllStandardOutput();
+        outputText = QString::fromUtf8(standardOutput);
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
     QString output(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
@@ -44,7 +49,13 @@ protected:
     QTemporaryDir dir;
     QString errorText;
     QString outputText;
+    QByteArray standardOutput;
 };
+
+mode_t fileType(const QString& path) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & S_IFMT : 0;
+}
 
 TEST_F(RenderToolTest, WritesTheFieldOfEachGenerator) {
     // The same field made here, in this process.
@@ -170,18 +181,63 @@ TEST_F(RenderToolTest, ABatchWritesEveryGoodEntryAndNamesEachBadLine) {
     EXPECT_TRUE(!batched[1].isEmpty() && batched[1] == bytes("b.png"));
 }
 
-TEST_F(RenderToolTest, AFailedWriteLeavesTheOldFileWhole) {
+TEST_F(RenderToolTest, ReplacesOnlyFilesAndStreamsToFifosDevicesAndPipes) {
+    const QStringList small{"--size", "64x64", "--generator", "cpu"};
+    // Never a picture smaller than asked for: the one line names the limit.
+    EXPECT_EQ(runTool({"--size", "16384x16384", "--scale", "8", output("x.png")}), 1);
+    EXPECT_TRUE(errorText.contains(QString::number(kMaxImageSide))) << errorText.toStdString();
+    EXPECT_FALSE(QFile::exists(output("x.png")));
+
     QFile old(output("old.png"));
     ASSERT_TRUE(old.open(QIODevice::WriteOnly));
     const QByteArray before(300, 'x');
     old.write(before);
     old.close();
     // The file-size limit stops the new PNG part way, as a full disk would.
-    EXPECT_NE(runTool({"--size", "128x128", "--generator", "cpu", output("old.png")}, 1024), 0);
+    EXPECT_NE(runTool(QStringList(small) << output("old.png"), 1024), 0);
     EXPECT_EQ(errorText.count('\n'), 1) << errorText.toStdString();
     ASSERT_TRUE(old.open(QIODevice::ReadOnly));
     EXPECT_TRUE(old.readAll() == before) << "the old file is left byte for byte";
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"old.png"}); // no leftovers
+
+    // Standard output, here a pipe.
+    ASSERT_EQ(runTool(QStringList(small) << "-"), 0) << errorText.toStdString();
+    EXPECT_EQ(pillowSize(standardOutput), "64x64");
+
+    // A FIFO is written to, and stays a FIFO.
+    const QString fifo = output("fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QProcess reader;
+    reader.start("cat", {fifo});
+    ASSERT_TRUE(reader.waitForStarted());
+    ASSERT_EQ(runTool(QStringList(small) << fifo), 0) << errorText.toStdString();
+    ASSERT_TRUE(reader.waitForFinished(30000));
+    EXPECT_EQ(pillowSize(reader.readAllStandardOutput()), "64x64");
+    EXPECT_EQ(fileType(fifo), mode_t(S_IFIFO));
+
+    // Through a symlink the file it leads to is replaced; the link stays.
+    ASSERT_TRUE(QFile::link(output("old.png"), output("link.png")));
+    ASSERT_EQ(runTool(QStringList(small) << output("link.png")), 0) << errorText.toStdString();
+    EXPECT_EQ(fileType(output("link.png")), mode_t(S_IFLNK));
+    EXPECT_EQ(QImage(output("old.png")).size(), QSize(64, 64));
+
+    // A folder is refused in one line, before any work.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("folder.png"));
+    EXPECT_EQ(runTool(QStringList(small) << output("folder.png")), 1);
+    EXPECT_EQ(errorText.count('\n'), 1) << errorText.toStdString();
+    EXPECT_EQ(fileType(output("folder.png")), mode_t(S_IFDIR));
+
+    // Character devices: copies of /dev/null and /dev/full, made here.
+    const QString null = output("null"), full = output("full");
+    if (::mknod(QFile::encodeName(null).constData(), S_IFCHR | 0600, makedev(1, 3)) != 0 ||
+        ::mknod(QFile::encodeName(full).constData(), S_IFCHR | 0600, makedev(1, 7)) != 0)
+        GTEST_SKIP() << "no right to make device nodes here";
+    EXPECT_EQ(runTool(QStringList(small) << null), 0) << errorText.toStdString();
+    EXPECT_EQ(runTool(QStringList(small) << full), 1);
+    EXPECT_TRUE(errorText.contains(QString::fromLocal8Bit(std::strerror(ENOSPC))))
+        << errorText.toStdString();
+    for (const QString& device : {null, full})
+        EXPECT_EQ(fileType(device), mode_t(S_IFCHR)) << device.toStdString();
 }
 
 } // namespace
