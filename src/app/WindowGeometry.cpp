@@ -49,9 +49,11 @@ std::optional<QRect> parseWindowGeometry(const QVariant& stored) {
     int values[4];
     for (int i = 0; i < 4; ++i) {
         bool ok = false;
-        values[i] = parts[i].toInt(&ok);
-        if (!ok || std::abs(values[i]) > kCoordinateLimit)
+        // Wider than int, so that no value has a magnitude it cannot hold.
+        const qint64 value = parts[i].toLongLong(&ok);
+        if (!ok || value < -kCoordinateLimit || value > kCoordinateLimit)
             return std::nullopt;
+        values[i] = int(value);
     }
     if (values[2] <= 0 || values[3] <= 0)
         return std::nullopt;

@@ -85,5 +85,8 @@ QImage ModeToastView::image(double scale) const {
     painter.drawText(
         r.adjusted(kHorizontalPadding, kVerticalPadding, -kHorizontalPadding, -kVerticalPadding),
         Qt::AlignCenter, m_text);
+    // Ended first: a copy of an image being painted is a deep copy, and a new
+    // picture to upload each time.
+    painter.end();
     return m_image;
 }

@@ -82,5 +82,8 @@ QImage StatusBarView::image(double scale) const {
         painter.drawText(textRect.left(), y, line);
         y += fm.lineSpacing();
     }
+    // Ended first: a copy of an image being painted is a deep copy, and a new
+    // picture to upload each time.
+    painter.end();
     return m_image;
 }

@@ -18,7 +18,7 @@ TEST(WindowGeometry, StoredTextIsReadStrictly) {
     EXPECT_EQ(parseWindowGeometry(formatWindowGeometry(QRect(-20, 30, 800, 600))),
               QRect(-20, 30, 800, 600));
     for (const char* bad : {"", "1 2 3", "1 2 3 4 5", "1 2 0 4", "1 2 3 -4", "1 2 3.5 4", "a b c d",
-                            "1  2 3 4", "1 2 3 99999999999"})
+                            "1  2 3 4", "1 2 3 99999999999", "-2147483648 0 800 600"})
         EXPECT_FALSE(parseWindowGeometry(QString::fromLatin1(bad))) << bad;
     EXPECT_FALSE(parseWindowGeometry(QVariant(42)));
 }

@@ -12,6 +12,9 @@ TEST(ModeToastView, LaterMessageReplacesTextAndRestartsTheHide) {
     EXPECT_TRUE(toast.isVisible());
     EXPECT_TRUE(toast.isHidePending());
     const QImage first = toast.image(1.0);
+    // The picture itself, not a copy made while it was being painted, which
+    // the presenter would upload again.
+    EXPECT_EQ(toast.image(1.0).cacheKey(), first.cacheKey());
     QTest::qWait(1000);
     toast.showModeMessage(QStringLiteral("アニメーション: 再開"));
     EXPECT_EQ(toast.text(), QStringLiteral("アニメーション: 再開"));
