@@ -205,7 +205,7 @@ TEST_F(RenderToolTest, ReplacesOnlyFilesAndStreamsToFifosDevicesAndPipes) {
     EXPECT_EQ(pillowSize(standardOutput), "64x64");
 
     // A FIFO is written to, and stays a FIFO.
-    const QString fifo = output("fifo");
+    const QString fifo = output("fifo.png");
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     QProcess reader;
     reader.start("cat", {fifo});
@@ -228,7 +228,7 @@ TEST_F(RenderToolTest, ReplacesOnlyFilesAndStreamsToFifosDevicesAndPipes) {
     EXPECT_EQ(fileType(output("folder.png")), mode_t(S_IFDIR));
 
     // Character devices: copies of /dev/null and /dev/full, made here.
-    const QString null = output("null"), full = output("full");
+    const QString null = output("null.png"), full = output("full.png");
     if (::mknod(QFile::encodeName(null).constData(), S_IFCHR | 0600, makedev(1, 3)) != 0 ||
         ::mknod(QFile::encodeName(full).constData(), S_IFCHR | 0600, makedev(1, 7)) != 0)
         GTEST_SKIP() << "no right to make device nodes here";
