@@ -10,7 +10,13 @@
 
 #include "DesktopSession.h"
 
+#include <fcntl.h>
+#include <memory>
 #include <optional>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
 
@@ -234,6 +240,64 @@ TEST(PresenterOnScreen, FieldStatusBarAndToastOnX11AndAFrameLog) {
         EXPECT_TRUE(f[3] == "0" || f[3] == "1");
         previous = present;
     }
+}
+
+TEST(PresenterOnScreen, TheFrameLogNeverHoldsUpTheWindowOrTheQuit) {
+    PrivateDisplay display;
+    ASSERT_FALSE(display.name.isEmpty()) << "Xvfb and openbox start";
+    QTemporaryDir config;
+    ASSERT_TRUE(config.isValid());
+    writeSettings(config.path(), "isPhaseAnimationEnabled=true\n"); // lines keep coming
+    const auto start = [&](const QString& log, QStringList more = {}) {
+        return std::make_unique<Application>(config.path(), QProcessEnvironment(),
+                                             QStringList{"--frame-log", log} + more);
+    };
+    const auto quitsOnSigterm = [](Application& app) {
+        app.process.terminate();
+        return app.process.waitForFinished(2000) &&
+               app.process.exitStatus() == QProcess::NormalExit && app.process.exitCode() == 0;
+    };
+    // A FIFO no one reads, then one whose reader stops once the pipe is full:
+    // the window comes, and SIGTERM ends the application.
+    const QString fifo = config.path() + "/frames.fifo";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    for (const bool stalled : {false, true}) {
+        const int reader =
+            stalled ? ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK) : -1;
+        ::fcntl(reader, F_SETPIPE_SZ, 4096); // full after a few seconds of frames
+        const auto app = start(fifo);
+        ASSERT_TRUE(app->opensItsWindow()) << app->seen.toStdString();
+        int queued = 0;
+        EXPECT_TRUE(
+            !stalled ||
+            waitFor([&] { return ::ioctl(reader, FIONREAD, &queued) == 0 && queued >= 4000; },
+                    30000))
+            << queued << " bytes in the pipe";
+        EXPECT_TRUE(quitsOnSigterm(*app)) << "stalled: " << stalled;
+        ::close(reader);
+    }
+    // An existing log is left alone: one line, and no window.
+    const QString log = config.path() + "/frames.csv";
+    {
+        QFile existing(log);
+        ASSERT_TRUE(existing.open(QIODevice::WriteOnly) && existing.write("keep\n") == 5);
+    }
+    const auto refused = start(log);
+    ASSERT_TRUE(refused->process.waitForFinished(30000));
+    EXPECT_EQ(refused->process.exitCode(), 1);
+    EXPECT_EQ(refused->errorLines().count(QStringLiteral("lumenweave: ")), 1);
+    EXPECT_EQ(QFileInfo(log).size(), 5);
+
+    // A full device: said once on standard error, and the application goes on.
+    const QString full = config.path() + "/full";
+    if (::mknod(QFile::encodeName(full).constData(), S_IFCHR | 0600, makedev(1, 7)) != 0)
+        GTEST_SKIP() << "no right to make a device node";
+    const auto app = start(full);
+    ASSERT_TRUE(app->opensItsWindow()) << app->seen.toStdString();
+    EXPECT_TRUE(waitFor([&] { return app->errorLines().contains("フレームログ"); }, 30000));
+    EXPECT_TRUE(quitsOnSigterm(*app));
+    EXPECT_EQ(app->errorLines().count(QStringLiteral("フレームログ")), 1)
+        << app->errors.toStdString();
 }
 
 TEST(PresenterOnScreen, FieldStatusBarAndToastUnderWayland) {

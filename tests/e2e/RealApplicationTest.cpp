@@ -12,12 +12,9 @@
 
 #include "DesktopSession.h"
 
-#include <fcntl.h>
 #include <map>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <unistd.h>
 
 namespace {
 
@@ -268,85 +265,4 @@ TEST(RealApplication, SettingsFollowASymlinkOnlyToARegularFile) {
     EXPECT_TRUE(QFileInfo(settingsFile).isSymLink());
     EXPECT_EQ(linkStat(node).st_ino, before.st_ino);
     EXPECT_EQ(linkStat(node).st_mode, before.st_mode);
-}
-
-TEST(RealApplication, TheFrameLogNeverHoldsUpTheWindowOrTheQuit) {
-    PrivateDisplay display;
-    ASSERT_FALSE(display.name.isEmpty()) << "Xvfb and openbox start";
-    QTemporaryDir config;
-    ASSERT_TRUE(config.isValid());
-    ASSERT_TRUE(QDir(config.path()).mkpath(QStringLiteral("Lumenweave")));
-    const auto writeFile = [](const QString& path, const QByteArray& text) {
-        QFile file(path);
-        return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
-    };
-    // The field moves, so lines keep coming.
-    ASSERT_TRUE(writeFile(config.path() + "/Lumenweave/Lumenweave.conf",
-                          "[General]\nisPhaseAnimationEnabled=true\n"));
-    const auto quitsOnSigterm = [](Application& app) {
-        app.process.terminate();
-        return app.process.waitForFinished(2000) &&
-               app.process.exitStatus() == QProcess::NormalExit && app.process.exitCode() == 0;
-    };
-
-    // A FIFO no one reads yet, then one whose reader stops reading once the
-    // pipe is full: the window comes, and SIGTERM ends the application.
-    const QString fifo = config.path() + "/frames.fifo";
-    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    {
-        Application app(config.path(), {}, {"--frame-log", fifo});
-        ASSERT_TRUE(app.opensItsWindow()) << app.seen.toStdString();
-        EXPECT_TRUE(quitsOnSigterm(app)) << "no reader";
-    }
-    {
-        const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
-        ASSERT_GE(reader, 0);
-        ::fcntl(reader, F_SETPIPE_SZ, 4096); // full after a few seconds of frames
-        Application app(config.path(), {}, {"--frame-log", fifo});
-        ASSERT_TRUE(app.opensItsWindow()) << app.seen.toStdString();
-        int queued = 0;
-        EXPECT_TRUE(waitFor(
-            [&] { return ::ioctl(reader, FIONREAD, &queued) == 0 && queued >= 4000; }, 30000))
-            << queued << " bytes in the pipe";
-        EXPECT_TRUE(quitsOnSigterm(app)) << "a stalled reader";
-        ::close(reader);
-    }
-
-    // An existing log is left alone, unless it is to be replaced.
-    const QString log = config.path() + "/frames.csv";
-    ASSERT_TRUE(writeFile(log, "keep me\n"));
-    {
-        Application app(config.path(), {}, {"--frame-log", log});
-        ASSERT_TRUE(app.process.waitForFinished(30000));
-        EXPECT_EQ(app.process.exitCode(), 1);
-        EXPECT_EQ(app.errorLines().count(QStringLiteral("lumenweave: ")), 1)
-            << app.errors.toStdString();
-        QFile kept(log);
-        EXPECT_TRUE(kept.open(QIODevice::ReadOnly) && kept.readAll() == "keep me\n");
-    }
-    {
-        Application app(config.path(), {}, {"--frame-log", log, "--frame-log-overwrite"});
-        ASSERT_TRUE(app.opensItsWindow()) << app.seen.toStdString();
-        EXPECT_TRUE(waitFor(
-            [&] {
-                QFile replaced(log);
-                return replaced.open(QIODevice::ReadOnly) &&
-                       replaced.readLine() == "present_s,pass_ms,interval_ms,tick_skipped\n";
-            },
-            30000));
-        EXPECT_TRUE(quitsOnSigterm(app));
-    }
-
-    // A full device: said once on standard error, and the application goes on.
-    const QString full = config.path() + "/full";
-    if (::mknod(QFile::encodeName(full).constData(), S_IFCHR | 0600, makedev(1, 7)) != 0)
-        GTEST_SKIP() << "no right to make a device node";
-    Application app(config.path(), {}, {"--frame-log", full});
-    ASSERT_TRUE(app.opensItsWindow()) << app.seen.toStdString();
-    EXPECT_TRUE(waitFor([&] { return app.errorLines().contains("フレームログ"); }, 30000));
-    EXPECT_EQ(app.process.state(), QProcess::Running);
-    EXPECT_TRUE(quitsOnSigterm(app));
-    EXPECT_EQ(app.errorLines().count(QStringLiteral("フレームログ")), 1)
-        << app.errors.toStdString();
-    EXPECT_EQ(linkStat(full).st_mode & S_IFMT, mode_t(S_IFCHR));
 }

@@ -17,6 +17,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <tuple>
 #include <unistd.h>
 
 TEST(StrictReads, AcceptOnlyCompleteWellFormedValues) {
@@ -294,55 +295,47 @@ TEST(FilePreferencesStore, TwoInstancesWritingAtOnceKeepBothKeys) {
     for (int i = 0; i < 20000; ++i)
         text += "foreign" + QByteArray::number(i) + "=" + QByteArray(20, 'x') + '\n';
     writeFile(path, text);
-    constexpr int kRounds = 4;
-    for (int round = 0; round < kRounds; ++round) {
+    QStringList keys;
+    for (int round = 0; round < 4; ++round) {
         // Both write at one moment, once both have started and read the file.
         const QByteArray at = QByteArray::number(QDateTime::currentMSecsSinceEpoch() + 800);
         QProcess instances[2];
-        for (int i = 0; i < 2; ++i) {
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert("LW_SETTINGS", path);
-            env.insert("LW_KEY", QStringLiteral("key%1_%2").arg(round).arg(i));
-            env.insert("LW_AT", at);
-            instances[i].setProcessEnvironment(env);
-            instances[i].start(QCoreApplication::applicationFilePath(),
-                               {"--gtest_also_run_disabled_tests",
-                                "--gtest_filter=ProcessHelper.DISABLED_WritesOneKeyAtAMoment"});
-        }
         for (QProcess& instance : instances) {
-            ASSERT_TRUE(instance.waitForFinished(60000));
-            EXPECT_EQ(instance.exitCode(), 0) << instance.readAllStandardOutput().toStdString();
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            keys << QStringLiteral("key%1").arg(keys.size());
+            for (const auto& [name, value] : {std::pair{"LW_SETTINGS", path},
+                                              {"LW_KEY", keys.last()},
+                                              {"LW_AT", QString::fromLatin1(at)}})
+                env.insert(name, value);
+            instance.setProcessEnvironment(env);
+            instance.start(QCoreApplication::applicationFilePath(),
+                           {"--gtest_also_run_disabled_tests",
+                            "--gtest_filter=ProcessHelper.DISABLED_WritesOneKeyAtAMoment"});
         }
+        for (QProcess& instance : instances)
+            ASSERT_TRUE(instance.waitForFinished(60000) && instance.exitCode() == 0);
     }
     const QHash<QString, QVariant> values = IniDocument(contents(path)).values();
-    EXPECT_EQ(values.size(), 20000 + 2 * kRounds);
-    for (int round = 0; round < kRounds; ++round)
-        for (int i = 0; i < 2; ++i)
-            EXPECT_EQ(values.value(QStringLiteral("key%1_%2").arg(round).arg(i)).toString(), "true")
-                << round << ' ' << i;
+    EXPECT_EQ(values.size(), 20000 + keys.size());
+    for (const QString& key : keys)
+        EXPECT_EQ(values.value(key).toString(), "true") << key.toStdString();
 }
 
 TEST(FilePreferencesStore, ConfigHomeFollowsTheXdgRules) {
     const QByteArray xdg = qgetenv("XDG_CONFIG_HOME"), home = qgetenv("HOME");
-    const passwd* user = ::getpwuid(::getuid());
-    ASSERT_NE(user, nullptr);
-    const QString fromUserDatabase = QDir::cleanPath(QFile::decodeName(user->pw_dir) + "/.config");
-    const struct {
-        const char* xdg;
-        const char* home;
-        QString expected;
-    } cases[] = {{"/etc/xdg-here/", "/home/a", "/etc/xdg-here"},
-                 {"relative/config", "/home/a", "/home/a/.config"},
-                 {nullptr, "/home/a", "/home/a/.config"},
-                 {nullptr, nullptr, fromUserDatabase},
-                 {nullptr, "relative-home", fromUserDatabase}};
-    for (const auto& c : cases) {
-        c.xdg ? qputenv("XDG_CONFIG_HOME", c.xdg) : qunsetenv("XDG_CONFIG_HOME");
-        c.home ? qputenv("HOME", c.home) : qunsetenv("HOME");
-        EXPECT_EQ(FilePreferencesStore::configHome(), c.expected) << c.xdg << ' ' << c.home;
+    const QString fromUserDatabase =
+        QDir::cleanPath(QFile::decodeName(::getpwuid(::getuid())->pw_dir) + "/.config");
+    // A relative XDG_CONFIG_HOME is ignored; without a usable HOME the user database says.
+    for (const auto& [x, h, expected] : {std::tuple{"/xdg/here/", "/home/a", QString("/xdg/here")},
+                                         {"relative", "/home/a", QString("/home/a/.config")},
+                                         {"", "", fromUserDatabase},
+                                         {"", "relative", fromUserDatabase}}) {
+        qputenv("XDG_CONFIG_HOME", x);
+        qputenv("HOME", h);
+        EXPECT_EQ(FilePreferencesStore::configHome(), expected) << x << ' ' << h;
     }
-    xdg.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", xdg);
-    home.isNull() ? qunsetenv("HOME") : qputenv("HOME", home);
+    qputenv("XDG_CONFIG_HOME", xdg);
+    qputenv("HOME", home);
 }
 
 // --- run only in a process of its own ---
