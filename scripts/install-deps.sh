@@ -17,6 +17,7 @@ packages=(
   libqt6svg6
   clang-format
   pybind11-dev python3-dev python3-numpy python3-pytest python3-pil
+  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
 )
 
 missing=()

@@ -9,12 +9,14 @@
 #include "RenderRequest.h"
 #include "TerminalProgress.h"
 #include "ToolDisplay.h"
+#include "VideoFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QTemporaryDir>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -33,6 +35,46 @@ struct Failure {
 
 QString tr(const char* text) {
     return QCoreApplication::translate("lumenweave-render", text);
+}
+
+// While a video or a PNG sequence is written (outside a batch), an interrupt or
+// a termination stops it and leaves nothing; elsewhere they end the process.
+volatile std::sig_atomic_t interrupted = 0;
+std::atomic<VideoFile*> videoToStop{nullptr};
+
+void interrupt(int) {
+    interrupted = 1;
+    // Only atomic stores: a wait for a FIFO's reader gives up too.
+    if (VideoFile* video = videoToStop.load())
+        video->cancel();
+}
+
+class StopOnSignal {
+public:
+    StopOnSignal(bool active, VideoFile* video = nullptr) : m_active(active) {
+        if (!m_active)
+            return;
+        videoToStop = video;
+        std::signal(SIGINT, interrupt);
+        std::signal(SIGTERM, interrupt);
+    }
+    ~StopOnSignal() {
+        if (!m_active)
+            return;
+        std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGTERM, SIG_DFL);
+        videoToStop = nullptr;
+    }
+    StopOnSignal(const StopOnSignal&) = delete;
+    StopOnSignal& operator=(const StopOnSignal&) = delete;
+
+private:
+    bool m_active;
+};
+
+void stopIfInterrupted() {
+    if (interrupted)
+        fail(tr("中止しました"));
 }
 
 QImage frameImage(RequestRenderer& renderer, const Rational& t) {
@@ -68,8 +110,10 @@ void writeSequence(const RenderOptions& o, RequestRenderer& renderer, bool quiet
         fail(tr("%1 に書けません: %2").arg(folder.path(), work.errorString()));
     const std::int64_t count = o.frameCount();
     TerminalProgress progress(count, tr("フレーム %1/%2  %3 fps  残り %4:%5  "), !quiet);
+    const StopOnSignal stop(!quiet);
     QStringList names;
     for (std::int64_t k = 0; k < count; ++k) {
+        stopIfInterrupted();
         names << sequenceName(o.output, k, count);
         if (const auto failure =
                 savePng(frameImage(renderer, frameTime(o, k)), work.filePath(names.back())))
@@ -83,6 +127,27 @@ void writeSequence(const RenderOptions& o, RequestRenderer& renderer, bool quiet
             fail(tr("%1 に書けません: %2")
                      .arg(folder.filePath(name), QString::fromLocal8Bit(std::strerror(errno))));
     }
+}
+
+void writeVideo(const RenderOptions& o, RequestRenderer& renderer, bool quiet) {
+    VideoFile video(o.output, *VideoFile::formatOf(o.output));
+    const std::int64_t count = o.frameCount();
+    TerminalProgress progress(count, tr("フレーム %1/%2  %3 fps  残り %4:%5  "), !quiet);
+    const StopOnSignal stop(!quiet, &video);
+    for (std::int64_t k = 0; k < count; ++k) {
+        stopIfInterrupted();
+        const QImage image = frameImage(renderer, frameTime(o, k));
+        // The first frame gives the video its size.
+        if (k == 0 && !video.open(image.width(), image.height(), int(o.fps.numerator()),
+                                  int(o.fps.denominator())))
+            fail(video.error());
+        if (!video.writeFrame(image))
+            fail(video.error());
+        progress.done(k + 1);
+    }
+    stopIfInterrupted();
+    if (!video.finish())
+        fail(video.error());
 }
 
 // Beyond the largest side this machine makes, a frame would come out smaller
@@ -133,7 +198,8 @@ void run(const RenderOptions& o, bool quiet) {
         writeSequence(o, renderer, quiet);
         return;
     case RenderOptions::Output::video:
-        fail(tr("動画の書き出しはこのビルドにはありません"));
+        writeVideo(o, renderer, quiet);
+        return;
     }
 }
 

@@ -3,14 +3,18 @@
 #include "FrameImage.h"
 #include "OptionEnums.h"
 #include "RGBAImage.h"
+#include "VideoFile.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QMap>
 #include <QRegularExpression>
 #include <cmath>
+#include <limits>
 
 namespace {
+
+constexpr std::int64_t kMaxTimeSeconds = 86400;
 
 struct Failure {
     QString message;
@@ -224,11 +228,25 @@ StereoPairSize pairValue(const Values& v, const RenderRequest& r) {
     return pair;
 }
 
+// Seconds as a decimal, or exactly as a fraction: frame k of a video at F fps is k/F.
+Rational timeValue(const Values& v) {
+    static const QRegularExpression fraction(QStringLiteral("^([0-9]{1,12})/([0-9]{1,12})$"));
+    const QString text = v.text("time", "0");
+    const QRegularExpressionMatch m = fraction.match(text);
+    if (!m.hasMatch())
+        return v.exact("time", "0", 0, kMaxTimeSeconds);
+    const auto t = Rational::make(m.captured(1).toLongLong(), m.captured(2).toLongLong());
+    if (!t || Rational::less(Rational(kMaxTimeSeconds), *t).value_or(true))
+        fail(tr("--time には 0 から %1 までの秒数を指定してください（'%2' は使えません）")
+                 .arg(kMaxTimeSeconds)
+                 .arg(text));
+    return *t;
+}
+
 RenderOptions::Output outputKind(const QString& path, bool frames, bool video) {
     const QString suffix = QFileInfo(path).suffix().toLower();
     const bool png = path == QLatin1String("-") || suffix == QLatin1String("png");
-    const bool movie = suffix == QLatin1String("mkv") || suffix == QLatin1String("mp4") ||
-                       suffix == QLatin1String("webm");
+    const bool movie = VideoFile::formatOf(path).has_value();
     if (!png && !movie)
         fail(tr("出力ファイルの拡張子は .png、.mkv、.mp4、.webm のどれかにしてください（%1）")
                  .arg(path));
@@ -304,7 +322,7 @@ RenderOptions parse(const QStringList& arguments, OptionScope scope) {
     if (v.has("rotation-speed"))
         a.rotationSpeed = v.number("rotation-speed", "", -3600, 3600);
     a.spinInterval = v.number("spin-interval", "2", 0.1, 3600);
-    r.time = v.exact("time", "0", 0, 86400);
+    r.time = timeValue(v);
 
     o.loop = v.has("loop");
     const bool video = o.loop || v.has("duration");
@@ -315,6 +333,9 @@ RenderOptions parse(const QStringList& arguments, OptionScope scope) {
     if (!video)
         return o;
     o.fps = v.exact("fps", "30", 1, 240);
+    // The containers keep the rate as a fraction of 32-bit integers.
+    if (o.fps.denominator() > std::numeric_limits<std::int32_t>::max())
+        fail(tr("--fps の値 '%1' は細かすぎます").arg(v.text("fps", "30")));
     if (o.loop) {
         if (v.has("duration"))
             fail(tr("--loop と --duration は同時に使えません"));
@@ -395,7 +416,7 @@ QString renderOptionsHelp() {
   --breathing-phase RAD  時刻 0 の呼吸の位相（ラジアン、既定 0）
 
 動き（時刻 0 から --time 秒たったところを描きます）:
-  --time 秒              描く時刻、0 から 86400（既定 0）
+  --time 秒              描く時刻、0 から 86400。7/30 のような分数も可（既定 0）
   --rotation             回転
   --phase-drift          位相の移動
   --breathing            呼吸

@@ -1,5 +1,6 @@
 #include "AnimationState.h"
 #include "RenderOptions.h"
+#include "RenderTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -99,6 +100,31 @@ TEST(FramesByTime, LoopsCloseExactlyAndMoveInBetween) {
     slow.rotationSpeed = 0.1;
     EXPECT_FALSE(loopDuration(spinsOnly, 30, 600));
     EXPECT_FALSE(loopDuration(slow, 30, 600));
+}
+
+TEST(FramesByTime, ALoopsFrameAfterTheLastIsItsFirst) {
+    RenderRequest request;
+    request.seed = 11;
+    request.viewWidth = 96;
+    request.viewHeight = 64;
+    request.maxPatchSize = 32;
+    request.phase = 0.7;
+    AnimationSettings& a = request.animation;
+    for (int kind = 0; kind < 3; ++kind) {
+        a = AnimationSettings();
+        a.rotation = kind != 1;
+        a.phaseDrift = kind != 0;
+        a.phaseSpeed = 0.3;
+        a.breathing = a.illuminant = kind == 2;
+        const auto loop = loopDuration(a, 30, 600);
+        ASSERT_TRUE(loop);
+        RequestRenderer renderer(request);
+        const FrameImage first = renderer.frameAt(0);
+        ASSERT_EQ(first.failure, FrameImage::Failure::none);
+        EXPECT_EQ(maxChannelDifference(renderer.frameAt(*loop).image, first.image), 0) << kind;
+        EXPECT_GT(maxChannelDifference(renderer.frameAt(*Rational::make(1, 30)).image, first.image),
+                  0);
+    }
 }
 
 TEST(FramesByTime, SpinsFollowTheClocksRulesFromTheSeed) {

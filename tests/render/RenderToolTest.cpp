@@ -13,8 +13,37 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
+
+// Standard output of an FFmpeg program (the independent reader of our videos).
+QString ffmpegOutput(const char* program, const QStringList& arguments) {
+    QProcess process;
+    process.start(QString::fromLatin1(program), QStringList{"-v", "error"} + arguments);
+    if (!process.waitForFinished(120000) || process.exitCode() != 0)
+        return QStringLiteral("%1 failed: %2")
+            .arg(program, QString::fromUtf8(process.readAllStandardError()));
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+// "width,height,rate,frames" of the first video stream, every frame decoded.
+QString probe(const QString& file) {
+    return ffmpegOutput("ffprobe", {"-count_frames", "-select_streams", "v:0", "-show_entries",
+                                    "stream=width,height,r_frame_rate,nb_read_frames", "-of",
+                                    "csv=p=0", file});
+}
+
+// The md5 of each frame's RGB bytes as FFmpeg decodes them.
+QStringList frameMd5s(const QStringList& input) {
+    QStringList md5s;
+    for (const QString& line :
+         ffmpegOutput("ffmpeg", input + QStringList{"-pix_fmt", "rgb24", "-f", "framemd5", "-"})
+             .split('\n'))
+        if (!line.startsWith('#'))
+            md5s << line.section(',', 5).trimmed();
+    return md5s;
+}
 
 class RenderToolTest : public ::testing::Test {
 protected:
@@ -179,6 +208,86 @@ TEST_F(RenderToolTest, ABatchWritesEveryGoodEntryAndNamesEachBadLine) {
               0);
     EXPECT_TRUE(!batched[0].isEmpty() && batched[0] == bytes("a.png"));
     EXPECT_TRUE(!batched[1].isEmpty() && batched[1] == bytes("b.png"));
+}
+
+TEST_F(RenderToolTest, VideosHoldTheFramesOfTheirTimes) {
+    const QStringList field = {"--seed", "3", "--rotation", "--phase-drift", "--size", "64x48"};
+    const QStringList clip = field + QStringList{"--fps", "10", "--duration", "0.3"};
+    for (const char* name : {"v.mkv", "v.mp4", "v.webm"}) {
+        ASSERT_EQ(runTool(clip + QStringList{output(name)}), 0) << errorText.toStdString();
+        EXPECT_EQ(probe(output(name)), "64,48,10/1,3") << name;
+    }
+    ASSERT_EQ(runTool(clip + QStringList{"--frames", output("s.png")}), 0);
+    EXPECT_EQ(probe(output("s-0002.png")), "64,48,25/1,1");
+
+    // FFV1 is lossless: each frame is, byte for byte, the picture --time k/fps draws.
+    for (int k = 0; k < 3; ++k)
+        ASSERT_EQ(
+            runTool(field + QStringList{"--time", QStringLiteral("%1/10").arg(k),
+                                        output(qPrintable(QStringLiteral("t%1.png").arg(k)))}),
+            0);
+    const QStringList expected = frameMd5s({"-i", output("t%d.png")});
+    ASSERT_EQ(expected.size(), 3) << expected.join(' ').toStdString();
+    EXPECT_EQ(frameMd5s({"-i", output("v.mkv")}), expected);
+    EXPECT_EQ(frameMd5s({"-i", output("s-%04d.png")}), expected);
+
+    // A loop says how long it chose; it holds that many frames.
+    ASSERT_EQ(runTool({"--rotation", "--loop", "--fps", "10", "--size", "32x32", output("l.mkv")}),
+              0);
+    EXPECT_TRUE(errorText.contains("ループの長さ 12 秒（120 フレーム")) << errorText.toStdString();
+    EXPECT_EQ(probe(output("l.mkv")), "32,32,10/1,120");
+}
+
+// Mounts a small tmpfs at a new folder for the test's lifetime; root only.
+class SmallDisk {
+public:
+    explicit SmallDisk(const QString& path) : m_path(path) {
+        QDir().mkpath(path);
+        m_mounted = geteuid() == 0 && QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k",
+                                                                  "tmpfs", path}) == 0;
+    }
+    ~SmallDisk() {
+        if (m_mounted)
+            QProcess::execute("umount", {m_path});
+    }
+    bool mounted() const { return m_mounted; }
+    bool makeReadOnly() { return QProcess::execute("mount", {"-o", "remount,ro", m_path}) == 0; }
+
+private:
+    QString m_path;
+    bool m_mounted = false;
+};
+
+TEST_F(RenderToolTest, AFailedVideoLeavesNothingAndSaysWhyInOneLine) {
+    const QStringList clip = {"--rotation", "--size", "320x240", "--fps", "10", "--duration", "1"};
+    const auto failsWithOneLine = [&](const QStringList& arguments, const char* why,
+                                      rlim_t fileSizeLimit = RLIM_INFINITY) {
+        SCOPED_TRACE(arguments.join(' ').toStdString());
+        EXPECT_EQ(runTool(arguments, fileSizeLimit), 1);
+        EXPECT_EQ(errorText.count('\n'), 1) << errorText.toStdString();
+        EXPECT_TRUE(errorText.contains(QString::fromUtf8(why))) << errorText.toStdString();
+    };
+    failsWithOneLine({"--duration", "1", output("x.avi")}, "拡張子");
+    failsWithOneLine({"--fps", "1000", "--duration", "1", output("x.mkv")}, "--fps");
+    failsWithOneLine({"--duration", "-1", output("x.mkv")}, "--duration");
+    // Stopped part way, as by a full disk: the old file stays byte for byte.
+    QFile old(output("old.mkv"));
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("old");
+    old.close();
+    failsWithOneLine(clip + QStringList{output("old.mkv")}, "上限", 8192);
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_EQ(old.readAll(), "old");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"old.mkv"});
+
+    SmallDisk disk(output("disk"));
+    if (!disk.mounted())
+        GTEST_SKIP() << "a full disk and a read-only folder need a tmpfs, which only root mounts";
+    failsWithOneLine(clip + QStringList{output("disk/v.mkv")}, "ディスクの空き");
+    EXPECT_TRUE(
+        QDir(output("disk")).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    ASSERT_TRUE(disk.makeReadOnly());
+    failsWithOneLine(clip + QStringList{output("disk/v.mp4")}, "読み取り専用");
 }
 
 TEST_F(RenderToolTest, ReplacesOnlyFilesAndStreamsToFifosDevicesAndPipes) {
