@@ -8,6 +8,7 @@
 #include "KeyEventCatcher.h"
 #include "PngFile.h"
 #include "SeedDialog.h"
+#include "VideoExport.h"
 #include "WindowAccessor.h"
 #include "WindowGeometry.h"
 
@@ -257,6 +258,11 @@ void LumenweaveApp::buildMenus() {
         makeAction(tr("画像を書き出す..."), m_mainWindow, {QKeySequence(Qt::CTRL | Qt::Key_E)});
     connect(m_exportImageAction, &QAction::triggered, this, &LumenweaveApp::exportImage);
 
+    m_videoExport = new VideoExport(*m_appModel, *m_contentView, m_mainWindow);
+    m_exportVideoAction = makeAction(tr("動画を書き出す..."), m_mainWindow,
+                                     {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E)});
+    connect(m_exportVideoAction, &QAction::triggered, m_videoExport, &VideoExport::ask);
+
     m_fullScreenAction =
         makeAction(tr("フルスクリーン"), m_mainWindow,
                    {QKeySequence(Qt::Key_F11), QKeySequence(Qt::CTRL | Qt::META | Qt::Key_F)});
@@ -283,6 +289,7 @@ void LumenweaveApp::buildMenus() {
     appMenu->addAction(m_showSettingsAction);
     appMenu->addSeparator();
     appMenu->addAction(m_exportImageAction);
+    appMenu->addAction(m_exportVideoAction);
     appMenu->addSeparator();
     appMenu->addAction(m_quitAction);
 
@@ -307,7 +314,8 @@ void LumenweaveApp::buildMenus() {
     // The menu bar is hidden in full screen, and a hidden menu's shortcuts are
     // dead; on the window itself they keep working.
     m_mainWindow->addActions({m_showSettingsAction, m_randomizeAction, m_quitAction,
-                              m_exportImageAction, m_fullScreenAction, m_undoAction, m_redoAction});
+                              m_exportImageAction, m_exportVideoAction, m_fullScreenAction,
+                              m_undoAction, m_redoAction});
 }
 
 void LumenweaveApp::followModel() {

@@ -21,6 +21,7 @@ class QUndoStack;
 class ContentView;
 class ControlPanelView;
 class OutputFile;
+class VideoExport;
 
 // The application shell: the one settings model, the main window with its menus,
 // and the control panel window opened on request. Closing the main window quits,
@@ -59,6 +60,8 @@ public:
     QAction* versionAction() const { return m_versionAction; }
     // ランダマイズ, デフォルトに戻す and seeds typed in, to be taken back.
     QUndoStack* undoStack() const { return m_undoStack; }
+    QAction* exportVideoAction() const { return m_exportVideoAction; }
+    VideoExport& videoExport() const { return *m_videoExport; }
 
     // Opens the main window where it was last time, or at its default size.
     void show();
@@ -136,6 +139,8 @@ private:
     QAction* m_copySeedAction = nullptr;
     QAction* m_shortcutsAction = nullptr;
     QAction* m_versionAction = nullptr;
+    QAction* m_exportVideoAction = nullptr;
+    VideoExport* m_videoExport = nullptr; // owned by the main window
     QShortcut* m_leaveFullScreen = nullptr;
     QUndoStack* m_undoStack = nullptr;
     QPointer<QWidget> m_shortcutsWindow;

@@ -55,6 +55,7 @@ struct VideoFile::Encoder {
     OutputFile output;
     std::atomic<bool> cancelled{false};
     QString error;
+    QString reason;
     std::int64_t position = 0; // where the muxer writes next
     std::int64_t size = 0;     // bytes written so far, for a seek from the end
     std::int64_t nextPts = 0;
@@ -85,8 +86,10 @@ struct VideoFile::Encoder {
 
     // Keeps the first failure: later ones are its consequences.
     bool fail(const QString& why) {
-        if (error.isEmpty())
+        if (error.isEmpty()) {
+            reason = why;
             error = tr("%1 に書けません: %2").arg(output.path(), why);
+        }
         return false;
     }
 
@@ -193,7 +196,7 @@ bool openCodec(int fpsNumerator, int fpsDenominator) {
 
 bool openScaler() {
     scaler = sws_getContext(width, height, AV_PIX_FMT_RGB0, width, height, choice.pixelFormat,
-                            SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr,
+                            SWS_POINT | SWS_ACCURATE_RND, nullptr, nullptr,
                             nullptr);
     frame = av_frame_alloc();
     packet = av_packet_alloc();
@@ -274,7 +277,8 @@ bool VideoFile::open(int width, int height, int fpsNumerator, int fpsDenominator
     }
     e.io->seekable = seekable ? AVIO_SEEKABLE_NORMAL : 0;
     e.container->pb = e.io;
-    e.container->flags |= AVFMT_FLAG_CUSTOM_IO;
+    // No random identifiers nor version strings: one request, one file, byte for byte.
+    e.container->flags |= AVFMT_FLAG_CUSTOM_IO | AVFMT_FLAG_BITEXACT;
     AVDictionary* options = nullptr;
     // Into a pipe MP4 goes in fragments: its index cannot be written back.
     if (!seekable && e.format == Format::h264Mp4)
@@ -338,4 +342,8 @@ void VideoFile::cancel() {
 
 QString VideoFile::error() const {
     return m->error;
+}
+
+QString VideoFile::reason() const {
+    return m->reason;
 }

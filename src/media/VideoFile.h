@@ -34,6 +34,8 @@ public:
 
     // What failed, in one Japanese line naming the file; empty while all is well.
     QString error() const;
+    // The same without the file's name: one sentence, for a message box.
+    QString reason() const;
 
 private:
     struct Encoder;

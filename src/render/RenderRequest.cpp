@@ -36,6 +36,16 @@ TileSetInputs RenderRequest::tileSetInputs() const {
     return inputs;
 }
 
+QSize RenderRequest::frameSize() const {
+    const CanvasGeometry g =
+        canvasGeometry(viewWidth, viewHeight, passScale(backingScale, animationRenderScale),
+                       maxPatchSize, isAutostereogramMode, isStereoscopicMode,
+                       std::clamp<std::int64_t>(sirdsStripColumns, 2, 6));
+    if (isAutostereogramMode)
+        return {g.canvasW, g.canvasH};
+    return {isStereoscopicMode ? 2 * g.renderW : g.renderW, g.canvasH};
+}
+
 RequestRenderer::RequestRenderer(const RenderRequest& request) : m_request(request) {
     prepareAnimationTiles(m_tiles, m_request.tileSetInputs());
 }

@@ -8,6 +8,7 @@
 #include "RenderPass.h"
 #include "TileSet.h"
 
+#include <QSize>
 #include <cstdint>
 #include <optional>
 
@@ -46,6 +47,9 @@ struct RenderRequest {
     void takeSettings(const AppModel& model,
                       double pointsPerCentimetre = kReferencePointsPerCentimetre);
     TileSetInputs tileSetInputs() const;
+    // The picture's size in pixels: one canvas, the two eyes side by side, or
+    // the autostereogram.
+    QSize frameSize() const;
 };
 
 // A request's tile set, drawn once, and its pictures at any time: the frames

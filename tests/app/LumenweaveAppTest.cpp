@@ -5,6 +5,7 @@
 #include "PillowImage.h"
 #include "SeedDialog.h"
 #include "TerminationSignals.h"
+#include "VideoExport.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -17,6 +18,7 @@
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
@@ -591,4 +593,58 @@ TEST_F(LumenweaveAppTest, RandomizeResetAndTypedSeedsCanBeTakenBack) {
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("0x000000001234abcd"));
     app.undoAction()->trigger();
     EXPECT_EQ(view->patternSeed(), before);
+}
+
+TEST_F(LumenweaveAppTest, VideoExportWritesTheCommandLinesFileOrNothing) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    auto model = memoryModel();
+    model->setIsRotationAnimationEnabled(true);
+    LumenweaveApp app(std::move(model));
+    app.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(app.mainWindow()));
+    RenderState& state = app.contentView()->renderState();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bool(state.leftTexture()); }, 30000));
+    VideoExport& video = app.videoExport();
+    QSignalSpy finished(&video, &VideoExport::finished);
+    QSignalSpy shown(&state, &RenderState::texturesChanged);
+    const auto exportTo = [&](const QString& path, double seconds, bool cancel = false) {
+        finished.clear();
+        VideoExport::Choice choice;
+        choice.seconds = seconds;
+        choice.fps = 10;
+        if (!video.start(choice, path))
+            return false;
+        if (cancel)
+            video.cancel();
+        return QTest::qWaitFor([&] { return !finished.isEmpty(); }, 120000) &&
+               finished[0][0].toBool();
+    };
+
+    const QString path = dir.filePath(QStringLiteral("field.mkv"));
+    const RenderRequest request = video.requestOfTheShownField();
+    ASSERT_TRUE(exportTo(path, 1));
+    EXPECT_GT(shown.count(), 0) << "the window went on animating";
+    // lumenweave-render writes the same file for the same seed, size and settings.
+    QProcess tool;
+    tool.start(QCoreApplication::applicationDirPath() + "/lumenweave-render",
+               {"--seed", QString::number(request.seed), "--size",
+                QStringLiteral("%1x%2").arg(request.viewWidth).arg(request.viewHeight), "--scale",
+                QString::number(request.backingScale), "--rotation", "--duration", "1", "--fps",
+                "10", dir.filePath(QStringLiteral("tool.mkv"))});
+    ASSERT_TRUE(tool.waitForFinished(120000));
+    ASSERT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
+    QFile app1(path), tool1(dir.filePath(QStringLiteral("tool.mkv")));
+    ASSERT_TRUE(app1.open(QIODevice::ReadOnly) && tool1.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(app1.readAll() == tool1.readAll());
+
+    // Cancelled: no file and no message; a folder that is not there: said, no file.
+    EXPECT_FALSE(exportTo(dir.filePath(QStringLiteral("cancelled.mkv")), 60, true));
+    EXPECT_FALSE(exportTo(dir.filePath(QStringLiteral("gone/field.mkv")), 1));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              (QStringList{"field.mkv", "tool.mkv"}));
+    const auto boxes =
+        app.mainWindow()->findChildren<QMessageBox*>(QStringLiteral("videoFailureBox"));
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_EQ(boxes[0]->informativeText(), QStringLiteral("保存先のフォルダがありません。"));
 }
