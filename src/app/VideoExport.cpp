@@ -153,7 +153,7 @@ VideoExport::~VideoExport() {
 RenderRequest VideoExport::requestOfTheShownField() const {
     const RenderState& state = m_view.renderState();
     RenderRequest r;
-    r.takeSettings(m_model);
+    r.takeSettings(m_model, state.pointsPerCentimetre);
     r.seed = state.patternSeed;
     r.viewWidth = state.viewSize.width();
     r.viewHeight = state.viewSize.height();

@@ -37,13 +37,12 @@ TileSetInputs RenderRequest::tileSetInputs() const {
 }
 
 QSize RenderRequest::frameSize() const {
+    // Every layout fills the drawable: one canvas, a pair, an autostereogram.
     const CanvasGeometry g =
         canvasGeometry(viewWidth, viewHeight, passScale(backingScale, animationRenderScale),
                        maxPatchSize, isAutostereogramMode, isStereoscopicMode,
-                       std::clamp<std::int64_t>(sirdsStripColumns, 2, 6));
-    if (isAutostereogramMode)
-        return {g.canvasW, g.canvasH};
-    return {isStereoscopicMode ? 2 * g.renderW : g.renderW, g.canvasH};
+                       std::clamp<std::int64_t>(sirdsStripColumns, 2, 6), stereoLayout, stereoPair);
+    return {g.canvasW, g.canvasH};
 }
 
 RequestRenderer::RequestRenderer(const RenderRequest& request) : m_request(request) {

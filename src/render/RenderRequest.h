@@ -47,8 +47,7 @@ struct RenderRequest {
     void takeSettings(const AppModel& model,
                       double pointsPerCentimetre = kReferencePointsPerCentimetre);
     TileSetInputs tileSetInputs() const;
-    // The picture's size in pixels: one canvas, the two eyes side by side, or
-    // the autostereogram.
+    // The picture's size in pixels.
     QSize frameSize() const;
 };
 
