@@ -1,5 +1,6 @@
 #include "VideoExport.h"
 
+#include "CanvasTexturePool.h"
 #include "ContentView.h"
 #include "RenderOptions.h"
 
@@ -101,6 +102,9 @@ struct VideoExport::Job {
 
 private:
     void write() {
+        // Textures of its own: the window's rings are never handed out here.
+        CanvasPools pools;
+        const CanvasPools::Use use(pools);
         RequestRenderer renderer(request);
         VideoFile file(path, format);
         {

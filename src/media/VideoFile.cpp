@@ -22,6 +22,13 @@ QString tr(const char* text) {
 
 constexpr int kIoBufferSize = 1 << 16;
 
+// The muxer's bytes became const in libavformat 61.
+#if LIBAVFORMAT_VERSION_MAJOR >= 61
+using PacketBytes = const std::uint8_t*;
+#else
+using PacketBytes = std::uint8_t*;
+#endif
+
 struct Choice {
     const char* muxer;
     const char* encoder;
@@ -104,133 +111,126 @@ struct VideoFile::Encoder {
                         .arg(QLatin1String(choice.label), libraryError(code)));
     }
 
-#if LIBAVFORMAT_VERSION_MAJOR >= 61
-    static int writePacket(void* opaque, const std::uint8_t* data, int size){
-#else
-    static int writePacket(void* opaque, std::uint8_t* data, int size) {
-#endif
+    static int writePacket(void* opaque, PacketBytes data, int size) {
         auto* e = static_cast<Encoder*>(opaque);
-    if (e->cancelled || !e->output.write(reinterpret_cast<const char*>(data), size))
-        return AVERROR(e->output.failure().errorNumber ? e->output.failure().errorNumber : EIO);
-    e->position += size;
-    e->size = std::max(e->size, e->position);
-    return size;
-}
+        if (e->cancelled || !e->output.write(reinterpret_cast<const char*>(data), size))
+            return AVERROR(e->output.failure().errorNumber ? e->output.failure().errorNumber : EIO);
+        e->position += size;
+        e->size = std::max(e->size, e->position);
+        return size;
+    }
 
-static std::int64_t
-seekPacket(void* opaque, std::int64_t offset, int whence) {
-    auto* e = static_cast<Encoder*>(opaque);
-    std::int64_t target = 0;
-    switch (whence & ~AVSEEK_FORCE) {
-    case AVSEEK_SIZE:
-        return e->size;
-    case SEEK_SET:
-        target = offset;
-        break;
-    case SEEK_CUR:
-        target = e->position + offset;
-        break;
-    case SEEK_END:
-        target = e->size + offset;
-        break;
-    default:
-        return AVERROR(EINVAL);
+    static std::int64_t seekPacket(void* opaque, std::int64_t offset, int whence) {
+        auto* e = static_cast<Encoder*>(opaque);
+        std::int64_t target = 0;
+        switch (whence & ~AVSEEK_FORCE) {
+        case AVSEEK_SIZE:
+            return e->size;
+        case SEEK_SET:
+            target = offset;
+            break;
+        case SEEK_CUR:
+            target = e->position + offset;
+            break;
+        case SEEK_END:
+            target = e->size + offset;
+            break;
+        default:
+            return AVERROR(EINVAL);
+        }
+        if (target < 0 || !e->output.seek(target))
+            return AVERROR(EINVAL);
+        e->position = target;
+        return target;
     }
-    if (target < 0 || !e->output.seek(target))
-        return AVERROR(EINVAL);
-    e->position = target;
-    return target;
-}
 
-bool openCodec(int fpsNumerator, int fpsDenominator) {
-    const AVCodec* encoder = avcodec_find_encoder_by_name(choice.encoder);
-    if (!encoder)
-        return fail(tr("この FFmpeg には %1 のエンコーダーがありません。")
-                        .arg(QLatin1String(choice.label)));
-    codec = avcodec_alloc_context3(encoder);
-    if (!codec)
-        return fail(tr("メモリが足りません。"));
-    codec->width = width;
-    codec->height = height;
-    codec->pix_fmt = choice.pixelFormat;
-    codec->time_base = AVRational{fpsDenominator, fpsNumerator};
-    codec->framerate = AVRational{fpsNumerator, fpsDenominator};
-    codec->thread_count = 0; // as many as the machine has
-    AVDictionary* options = nullptr;
-    if (format == Format::ffv1Matroska) {
-        codec->colorspace = AVCOL_SPC_RGB;
-        codec->gop_size = 1;
-        av_dict_set(&options, "level", "3", 0);
-        av_dict_set(&options, "slicecrc", "1", 0);
-    } else {
-        codec->colorspace = AVCOL_SPC_BT709;
-        codec->color_primaries = AVCOL_PRI_BT709;
-        codec->color_trc = AVCOL_TRC_BT709;
-        codec->color_range = AVCOL_RANGE_MPEG;
+    bool openCodec(int fpsNumerator, int fpsDenominator) {
+        const AVCodec* encoder = avcodec_find_encoder_by_name(choice.encoder);
+        if (!encoder)
+            return fail(tr("この FFmpeg には %1 のエンコーダーがありません。")
+                            .arg(QLatin1String(choice.label)));
+        codec = avcodec_alloc_context3(encoder);
+        if (!codec)
+            return fail(tr("メモリが足りません。"));
+        codec->width = width;
+        codec->height = height;
+        codec->pix_fmt = choice.pixelFormat;
+        codec->time_base = AVRational{fpsDenominator, fpsNumerator};
+        codec->framerate = AVRational{fpsNumerator, fpsDenominator};
+        codec->thread_count = 0; // as many as the machine has
+        AVDictionary* options = nullptr;
+        if (format == Format::ffv1Matroska) {
+            codec->colorspace = AVCOL_SPC_RGB;
+            codec->gop_size = 1;
+            av_dict_set(&options, "level", "3", 0);
+            av_dict_set(&options, "slicecrc", "1", 0);
+        } else {
+            codec->colorspace = AVCOL_SPC_BT709;
+            codec->color_primaries = AVCOL_PRI_BT709;
+            codec->color_trc = AVCOL_TRC_BT709;
+            codec->color_range = AVCOL_RANGE_MPEG;
+        }
+        if (format == Format::h264Mp4) {
+            av_dict_set(&options, "preset", "medium", 0);
+            av_dict_set(&options, "crf", "18", 0);
+        }
+        if (format == Format::vp9WebM) {
+            av_dict_set(&options, "crf", "24", 0);
+            av_dict_set(&options, "b", "0", 0);
+            av_dict_set(&options, "deadline", "good", 0);
+            av_dict_set(&options, "cpu-used", "4", 0);
+            av_dict_set(&options, "row-mt", "1", 0);
+        }
+        if (container->oformat->flags & AVFMT_GLOBALHEADER)
+            codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        const int opened = avcodec_open2(codec, encoder, &options);
+        av_dict_free(&options);
+        if (opened < 0)
+            return failLibrary(opened);
+        stream = avformat_new_stream(container, nullptr);
+        if (!stream || avcodec_parameters_from_context(stream->codecpar, codec) < 0)
+            return fail(tr("メモリが足りません。"));
+        stream->time_base = codec->time_base;
+        stream->avg_frame_rate = codec->framerate;
+        stream->r_frame_rate = codec->framerate;
+        return true;
     }
-    if (format == Format::h264Mp4) {
-        av_dict_set(&options, "preset", "medium", 0);
-        av_dict_set(&options, "crf", "18", 0);
-    }
-    if (format == Format::vp9WebM) {
-        av_dict_set(&options, "crf", "24", 0);
-        av_dict_set(&options, "b", "0", 0);
-        av_dict_set(&options, "deadline", "good", 0);
-        av_dict_set(&options, "cpu-used", "4", 0);
-        av_dict_set(&options, "row-mt", "1", 0);
-    }
-    if (container->oformat->flags & AVFMT_GLOBALHEADER)
-        codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    const int opened = avcodec_open2(codec, encoder, &options);
-    av_dict_free(&options);
-    if (opened < 0)
-        return failLibrary(opened);
-    stream = avformat_new_stream(container, nullptr);
-    if (!stream || avcodec_parameters_from_context(stream->codecpar, codec) < 0)
-        return fail(tr("メモリが足りません。"));
-    stream->time_base = codec->time_base;
-    stream->avg_frame_rate = codec->framerate;
-    stream->r_frame_rate = codec->framerate;
-    return true;
-}
 
-bool openScaler() {
-    scaler = sws_getContext(width, height, AV_PIX_FMT_RGB0, width, height, choice.pixelFormat,
-                            SWS_POINT | SWS_ACCURATE_RND, nullptr, nullptr,
-                            nullptr);
-    frame = av_frame_alloc();
-    packet = av_packet_alloc();
-    if (!scaler || !frame || !packet)
-        return fail(tr("メモリが足りません。"));
-    if (choice.pixelFormat == AV_PIX_FMT_YUV420P) {
-        // BT.709 in limited range, as the stream says.
-        const int* coefficients = sws_getCoefficients(SWS_CS_ITU709);
-        sws_setColorspaceDetails(scaler, coefficients, 1, coefficients, 0, 0, 1 << 16, 1 << 16);
+    bool openScaler() {
+        scaler = sws_getContext(width, height, AV_PIX_FMT_RGB0, width, height, choice.pixelFormat,
+                                SWS_POINT | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
+        frame = av_frame_alloc();
+        packet = av_packet_alloc();
+        if (!scaler || !frame || !packet)
+            return fail(tr("メモリが足りません。"));
+        if (choice.pixelFormat == AV_PIX_FMT_YUV420P) {
+            // BT.709 in limited range, as the stream says.
+            const int* coefficients = sws_getCoefficients(SWS_CS_ITU709);
+            sws_setColorspaceDetails(scaler, coefficients, 1, coefficients, 0, 0, 1 << 16, 1 << 16);
+        }
+        frame->format = choice.pixelFormat;
+        frame->width = width;
+        frame->height = height;
+        return av_frame_get_buffer(frame, 0) >= 0 || fail(tr("メモリが足りません。"));
     }
-    frame->format = choice.pixelFormat;
-    frame->width = width;
-    frame->height = height;
-    return av_frame_get_buffer(frame, 0) >= 0 || fail(tr("メモリが足りません。"));
-}
 
-// Hands what the encoder has ready to the muxer.
-bool drain() {
-    for (;;) {
-        const int received = avcodec_receive_packet(codec, packet);
-        if (received == AVERROR(EAGAIN) || received == AVERROR_EOF)
-            return true;
-        if (received < 0)
-            return failLibrary(received);
-        av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
-        packet->stream_index = stream->index;
-        const int written = av_interleaved_write_frame(container, packet);
-        av_packet_unref(packet);
-        if (written < 0)
-            return failLibrary(written);
+    // Hands what the encoder has ready to the muxer.
+    bool drain() {
+        for (;;) {
+            const int received = avcodec_receive_packet(codec, packet);
+            if (received == AVERROR(EAGAIN) || received == AVERROR_EOF)
+                return true;
+            if (received < 0)
+                return failLibrary(received);
+            av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
+            packet->stream_index = stream->index;
+            const int written = av_interleaved_write_frame(container, packet);
+            av_packet_unref(packet);
+            if (written < 0)
+                return failLibrary(written);
+        }
     }
-}
-}
-;
+};
 
 std::optional<VideoFile::Format> VideoFile::formatOf(const QString& path) {
     const QString suffix = QFileInfo(path).suffix().toLower();
