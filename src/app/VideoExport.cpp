@@ -29,6 +29,8 @@
 
 namespace {
 
+constexpr int kNoticeMs = 3000; // as the image export's notice
+
 QString suffixOf(VideoFile::Format format) {
     switch (format) {
     case VideoFile::Format::ffv1Matroska:
@@ -67,6 +69,16 @@ std::optional<std::int64_t> frameCount(const VideoExport::Choice& choice,
                       : std::nullopt;
     }
     return std::max<std::int64_t>(1, std::llround(choice.seconds * choice.fps));
+}
+
+QString noLoopText(const AnimationSettings& a) {
+    const bool turning = (a.rotation && a.rotationSpeed != 0) ||
+                         (a.phaseDrift && a.phaseSpeed != 0) || a.breathing || a.illuminant;
+    if (!turning)
+        return VideoExport::tr(
+            "回転、位相、呼吸、照明色のどれも動いていないので、ループにできません。");
+    return VideoExport::tr("%1 分以内にちょうど元に戻る長さがありません。")
+        .arg(kMaxLoopSeconds / 60);
 }
 
 } // namespace
@@ -240,7 +252,7 @@ void VideoExport::ask() {
         if (c.loop && cycle)
             text = tr("ループの長さ %1 秒。\n").arg(cycle->toDouble(), 0, 'g', 10);
         else if (c.loop)
-            text = tr("%1 分以内にちょうど元に戻る長さがありません。\n").arg(kMaxLoopSeconds / 60);
+            text = noLoopText(request.animation) + QLatin1Char('\n');
         if (frames)
             text += tr("%1 フレーム、%2×%3 ピクセル。")
                         .arg(*frames)
@@ -260,7 +272,8 @@ void VideoExport::ask() {
         m_lastChoice = c;
         dialog->accept();
         QString folder = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
-        if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        // The desktop's videos folder (XDG_VIDEOS_DIR), made if it is not there yet.
+        if (folder.isEmpty() || !QDir().mkpath(folder))
             folder = QDir::homePath();
         auto* files = new QFileDialog(m_window, tr("動画を書き出す"));
         files->setObjectName(QStringLiteral("videoFileDialog"));
@@ -297,8 +310,7 @@ bool VideoExport::startWith(RenderRequest request, const Choice& choice, const Q
         loopDuration(request.animation, Rational(choice.fps), Rational(kMaxLoopSeconds));
     const auto frames = frameCount(choice, cycle);
     if (!frames) {
-        showFailure(path,
-                    tr("%1 分以内にちょうど元に戻る長さがありません。").arg(kMaxLoopSeconds / 60));
+        showFailure(path, noLoopText(request.animation));
         return false;
     }
     if (choice.loop)
@@ -352,7 +364,10 @@ void VideoExport::ended() {
         disconnect(m_progress, nullptr, this, nullptr);
         m_progress->close();
     }
-    if (!written && !cancelled)
+    if (written)
+        m_view.showModeMessage(tr("書き出しました: %1").arg(QFileInfo(m_job->path).fileName()),
+                               kNoticeMs);
+    else if (!cancelled)
         showFailure(m_job->path, m_job->reason);
     emit finished(written);
 }
