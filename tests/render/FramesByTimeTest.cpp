@@ -38,6 +38,8 @@ TEST(FramesByTime, LoopsCloseExactlyAndMoveInBetween) {
 
     AnimationSettings rotation;
     rotation.rotation = true; // 30 degrees a second: 12 s
+    AnimationSettings slowRotation = rotation;
+    slowRotation.rotationSpeed = 2.7; // 400/3 s, where doubles would miss the start
     AnimationSettings phase;
     phase.phaseDrift = true;
     phase.phaseSpeed = 0.3; // 10/3 s, 100 frames at 30 fps
@@ -55,6 +57,7 @@ TEST(FramesByTime, LoopsCloseExactlyAndMoveInBetween) {
         Rational fps;
         Rational loop;
     } cases[] = {{rotation, 30, 12},
+                 {slowRotation, 30, *Rational::make(400, 3)},
                  {phase, 30, *Rational::make(10, 3)},
                  {phase, 25, 10},
                  {allButSpins, 30, 180},

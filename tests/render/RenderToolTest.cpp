@@ -211,7 +211,8 @@ TEST_F(RenderToolTest, ABatchWritesEveryGoodEntryAndNamesEachBadLine) {
 }
 
 TEST_F(RenderToolTest, VideosHoldTheFramesOfTheirTimes) {
-    const QStringList field = {"--seed", "3", "--rotation", "--phase-drift", "--size", "64x48"};
+    const QStringList field = {"--seed",  "3",      "--rotation", "--phase-drift",
+                               "--color", "--size", "64x48"};
     const QStringList clip = field + QStringList{"--fps", "10", "--duration", "0.3"};
     for (const char* name : {"v.mkv", "v.mp4", "v.webm"}) {
         ASSERT_EQ(runTool(clip + QStringList{output(name)}), 0) << errorText.toStdString();
