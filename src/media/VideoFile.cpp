@@ -171,7 +171,7 @@ struct VideoFile::Encoder {
             codec->color_range = AVCOL_RANGE_MPEG;
         }
         if (format == Format::h264Mp4) {
-            av_dict_set(&options, "preset", "medium", 0);
+            av_dict_set(&options, "preset", "veryfast", 0);
             av_dict_set(&options, "crf", "18", 0);
         }
         if (format == Format::vp9WebM) {
