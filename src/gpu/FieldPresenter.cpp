@@ -133,9 +133,11 @@ void FieldPresenter::releaseGL() {
         slot.texture = 0;
         slot.uploadedKey = 0;
     }
-    if (m_borderTexture)
-        m_gl->glDeleteTextures(1, &m_borderTexture);
-    m_borderTexture = 0;
+    for (unsigned int* texture : {&m_borderTexture, &m_surroundTexture}) {
+        if (*texture)
+            m_gl->glDeleteTextures(1, texture);
+        *texture = 0;
+    }
     m_uploadedBorder = QColor();
     if (m_blitter)
         m_blitter->destroy();
@@ -232,6 +234,10 @@ void FieldPresenter::initializeGL() {
     for (OverlayTexture& slot : m_overlays)
         slot.texture = makeOverlayTexture(*m_gl);
     m_borderTexture = makeOverlayTexture(*m_gl);
+    m_surroundTexture = makeOverlayTexture(*m_gl);
+    QImage surround(1, 1, QImage::Format_RGBA8888);
+    surround.fill(QColor(kPairSurroundGrey, kPairSurroundGrey, kPairSurroundGrey));
+    uploadOverlay(*m_gl, m_surroundTexture, surround);
     m_blitter = std::make_unique<QOpenGLTextureBlitter>();
     if (!m_blitter->create())
         m_blitter.reset();
@@ -259,20 +265,13 @@ void FieldPresenter::setCorrection(bool corrects) {
     m_gl->glUniform3f(3, float(tint[0]), float(tint[1]), float(tint[2]));
 }
 
-void FieldPresenter::drawStereo(int W, int H, bool corrects) {
-    const PresenterState& c = m_presenterState;
-    const bool sideBySide = StereoLayouts::isSideBySide(c.stereoLayout);
-    const bool crossed = c.stereoLayout == StereoLayout::cross;
-    const PairPlacement pair = placePair(W, H, devicePixelRatio(), c.stereoPair);
-    const QSize target = sideBySide ? QSize(pair.halfWidth, pair.halfHeight) : QSize(W, H);
-
+void FieldPresenter::useStereoProgram(int layoutKind, int W, int H, bool corrects,
+                                      const PairPlacement& pair) {
     m_gl->glUseProgram(m_stereoProgram);
     setCorrection(corrects);
     m_gl->glUniform1i(20, corrects ? 1 : 0);
-    m_gl->glUniform1i(4, sideBySide ? 0 : c.stereoLayout == StereoLayout::anaglyph ? 1 : 2);
+    m_gl->glUniform1i(4, layoutKind);
     m_gl->glUniform2i(5, W, H);
-    m_gl->glUniform4i(6, pair.leftX, pair.top, pair.halfWidth, pair.halfHeight);
-    m_gl->glUniform1i(7, pair.rightX);
     m_gl->glUniform4i(8, pair.markColumn(0), pair.markColumn(1), pair.markRow,
                       pair.markRadius > 0 ? pair.markLimit() : -1);
     const float grey = float(kPairSurroundGrey) / 255.0f;
@@ -283,12 +282,63 @@ void FieldPresenter::drawStereo(int W, int H, bool corrects) {
             rows[std::size_t(i)] = float((*matrix)[std::size_t(i / 3)][std::size_t(i % 3)]);
         m_gl->glUniformMatrix3fv(location, 1, GL_TRUE, rows.data());
     }
-    bindCanvas(0, crossed ? c.rightTexture : c.leftTexture, target);
-    bindCanvas(1, crossed ? c.leftTexture : c.rightTexture, target);
-    m_gl->glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
-    m_gl->glBindSampler(1, 0);
-    m_gl->glBindTexture(GL_TEXTURE_2D, 0);
-    m_gl->glActiveTexture(GL_TEXTURE0);
+}
+
+void FieldPresenter::drawStereo(int W, int H, bool corrects) {
+    const PresenterState& c = m_presenterState;
+    const bool crossed = c.stereoLayout == StereoLayout::cross;
+    const GpuTextureRef& first = crossed ? c.rightTexture : c.leftTexture;
+    const GpuTextureRef& second = crossed ? c.leftTexture : c.rightTexture;
+    if (!StereoLayouts::isSideBySide(c.stereoLayout)) {
+        // Both eyes at every pixel: one draw mixes or interleaves them.
+        useStereoProgram(c.stereoLayout == StereoLayout::anaglyph ? 1 : 2, W, H, corrects, {});
+        bindCanvas(0, first, QSize(W, H));
+        bindCanvas(1, second, QSize(W, H));
+        m_gl->glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+        m_gl->glBindSampler(1, 0);
+        m_gl->glBindTexture(GL_TEXTURE_2D, 0);
+        m_gl->glActiveTexture(GL_TEXTURE0);
+        return;
+    }
+
+    // Side by side, the halves and the grey around them are plain blits (the
+    // grey from a one-texel texture), which keeps the software rasterizer on its
+    // fast path; the stereo program draws only the squares of the marks.
+    const PairPlacement p = placePair(W, H, devicePixelRatio(), c.stereoPair);
+    const int bottom = H - p.top - p.halfHeight; // GL rows count from the bottom
+    m_gl->glUseProgram(corrects ? m_program : m_tintProgram);
+    setCorrection(corrects);
+    for (const auto& [texture, x] : {std::pair{&first, p.leftX}, std::pair{&second, p.rightX}}) {
+        m_gl->glViewport(x, bottom, p.halfWidth, p.halfHeight);
+        bindCanvas(0, *texture, QSize(p.halfWidth, p.halfHeight));
+        m_gl->glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    }
+    m_gl->glViewport(0, 0, W, H);
+    m_gl->glEnable(GL_SCISSOR_TEST);
+    m_gl->glBindTexture(GL_TEXTURE_2D, m_surroundTexture);
+    m_gl->glBindSampler(0, m_nearestSampler);
+    const int leftEnd = p.leftX + p.halfWidth, rightEnd = p.rightX + p.halfWidth;
+    const QRect around[] = {{0, H - p.top, W, p.top},
+                            {0, 0, W, bottom},
+                            {0, bottom, p.leftX, p.halfHeight},
+                            {leftEnd, bottom, p.rightX - leftEnd, p.halfHeight},
+                            {rightEnd, bottom, W - rightEnd, p.halfHeight}};
+    for (const QRect& rect : around) {
+        if (rect.width() > 0 && rect.height() > 0) {
+            m_gl->glScissor(rect.x(), rect.y(), rect.width(), rect.height());
+            m_gl->glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+        }
+    }
+    if (p.markRadius > 0) {
+        useStereoProgram(0, W, H, corrects, p);
+        const int side = 2 * p.markRadius + 1;
+        for (int half = 0; half < 2; ++half) {
+            m_gl->glScissor(p.markColumn(half) - p.markRadius, H - 1 - (p.markRow + p.markRadius),
+                            side, side);
+            m_gl->glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+        }
+    }
+    m_gl->glDisable(GL_SCISSOR_TEST);
 }
 
 void FieldPresenter::drawFrame(int W, int H) {

@@ -129,6 +129,7 @@ private:
     void drawOverlays(int W, int H);
     void bindCanvas(int unit, const GpuTextureRef& texture, QSize target);
     void setCorrection(bool corrects);
+    void useStereoProgram(int layoutKind, int W, int H, bool corrects, const PairPlacement& pair);
     void drawStereo(int W, int H, bool corrects);
     void checkDrawCompletion();
     void releaseGL();
@@ -149,6 +150,7 @@ private:
     unsigned int m_linearSampler = 0;
     unsigned int m_nearestSampler = 0;
     unsigned int m_borderTexture = 0;
+    unsigned int m_surroundTexture = 0; // one texel of the grey around a side-by-side pair
     QColor m_uploadedBorder;
     unsigned int m_program = 0;
     unsigned int m_tintProgram = 0;
