@@ -159,9 +159,9 @@ py::dict tileSet(const py::handle& seed, const py::handle& size, const py::kwarg
     const TileSetInputs in = request.tileSetInputs();
     TileSet tiles;
     prepareAnimationTiles(tiles, in);
-    const CanvasGeometry g =
-        canvasGeometry(in.viewWidth, in.viewHeight, in.backingScale, in.maxPatchSize,
-                       in.isAutostereogramMode, in.isStereoscopicMode, in.sirdsStripColumns);
+    const CanvasGeometry g = canvasGeometry(
+        in.viewWidth, in.viewHeight, in.backingScale, in.maxPatchSize, in.isAutostereogramMode,
+        in.isStereoscopicMode, in.sirdsStripColumns, in.stereoLayout, in.stereoPair);
     std::vector<double> columns[4];
     for (const TileParams& p : tiles.animationTileParams) {
         columns[0].push_back(p.orientation);
@@ -210,11 +210,13 @@ PYBIND11_MODULE(lumenweave, m) {
 
 The field for seed (0 to 2**64 - 1) at size = (width, height) in points, as an
 (H, W, 3) uint8 array of RGB rows from the top: the picture's pixels (size times
-scale; a stereo pair's two eyes side by side). Settings are lumenweave-render's options with _ for -:
-scale, patch_size, render_scale, time (seconds), stereo, disparity,
-autostereogram, columns, color, black_level, phase, breathing_phase, rotation,
-phase_drift, breathing, spins, illuminant, speed ('slow', 'normal', 'fast'),
-phase_speed, rotation_speed, spin_interval; anchored_left=True gives the CPU
+scale; a stereo pair in its layout). Settings are lumenweave-render's options
+with _ for -: scale, patch_size, render_scale, time (seconds), stereo, disparity,
+stereo_layout ('parallel', 'cross', 'anaglyph', 'interleaved'), pair_width
+(centimetres or 'full'), gap (centimetres), fusion_marks, autostereogram,
+columns, color, black_level, phase, breathing_phase, rotation, phase_drift,
+breathing, spins, illuminant, speed ('slow', 'normal', 'fast'), phase_speed,
+rotation_speed, spin_interval; anchored_left=True gives the CPU
 generator's left-anchored autostereogram instead of the centred one.
 Bad values raise ValueError. Other Python threads run while it renders.)");
 
@@ -246,5 +248,6 @@ The numbers behind the picture: per parameter set the arrays 'orientation'
 (degrees), 'frequency', 'sigma', 'contrast', 'hue', 'rotation_direction' and
 'breathing_offset' (radians); 'cells', each cell's set index as a (rows,
 columns) array with the top row first; 'cell_size' in pixels. Takes render's
-settings; scale, patch_size, stereo, autostereogram and columns change it.)");
+settings; scale, patch_size, stereo, its layout and pair, autostereogram and
+columns change it.)");
 }

@@ -23,6 +23,10 @@ CASES = {
     "single": ([], {}),
     "stereo": (["--stereo", "--disparity", "0.5"], dict(stereo=True, disparity=0.5)),
     "colour": (["--color", "--scale", "1.5"], dict(color=True, scale=1.5)),
+    "anaglyph": (["--stereo-layout", "anaglyph"], dict(stereo_layout="anaglyph")),
+    "narrow pair": (["--stereo-layout", "cross", "--pair-width", "2", "--gap", "0.5",
+                     "--fusion-marks"],
+                    dict(stereo_layout="cross", pair_width=2, gap=0.5, fusion_marks=True)),
     # A strip narrower than the picture, so the two variants differ.
     "centred autostereogram": (["--autostereogram", "--columns", "2"],
                                dict(autostereogram=True, columns=2)),
@@ -70,6 +74,10 @@ def test_tile_set_holds_the_seeds_known_values(seed, first_sets):
     assert len(tiles["frequency"]) == 7 and set(tiles["sigma"]) == {0.32}
     assert tiles["cells"].shape == (5, 7) and tiles["cell_size"] == 128
     assert tiles["cells"].min() >= 0 and tiles["cells"].max() < 7
+    # A 2 cm pair's halves (76 pixels, under 16-pixel bands for the marks) hold
+    # cells of 76.
+    pair = lumenweave.tile_set(seed, (800, 600), stereo=True, pair_width=2, fusion_marks=True)
+    assert pair["cells"].shape == (8, 1) and pair["cell_size"] == 76
 
 
 @pytest.mark.parametrize("call, error", [
