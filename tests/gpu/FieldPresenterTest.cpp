@@ -122,17 +122,21 @@ TEST_F(Presenter, EveryStereoLayoutIsItsCpuDefinitionOverTheWholeFrame) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return view.grabFrame().size() == QSize(97, 70); }, 5000));
     const double scale = view.devicePixelRatio();
     const int W = int(std::lround(97 * scale)), H = int(std::lround(70 * scale));
+    // Inverted: the display correction goes over every part of the frame (halves,
+    // surround, marks, the anaglyph's mix), and inverting is exact on the CPU.
     const struct {
         StereoLayout layout;
         StereoPairSize pair;
+        bool inverted = false;
     } cases[] = {{StereoLayout::parallel, {}},
                  {StereoLayout::cross, {30, 7, true}},
-                 {StereoLayout::parallel, {0, 3, true}},
+                 {StereoLayout::parallel, {0, 3, true}, true},
                  {StereoLayout::anaglyph, {}},
+                 {StereoLayout::anaglyph, {}, true},
                  {StereoLayout::interleaved, {}}};
-    for (const auto& [layout, pair] : cases) {
+    for (const auto& [layout, pair, inverted] : cases) {
         SCOPED_TRACE(StereoLayouts::rawValue(layout).toStdString() + " " +
-                     std::to_string(pair.halfWidth));
+                     std::to_string(pair.halfWidth) + (inverted ? " inverted" : ""));
         const PairPlacement p = placePair(W, H, scale, pair);
         const QSize eye =
             StereoLayouts::isSideBySide(layout) ? QSize(p.halfWidth, p.halfHeight) : QSize(W, H);
@@ -144,11 +148,14 @@ TEST_F(Presenter, EveryStereoLayoutIsItsCpuDefinitionOverTheWholeFrame) {
         d.isStereoscopic = true;
         d.stereoLayout = layout;
         d.stereoPair = pair;
+        d.isColorInverted = inverted;
         view.updateView(d);
         const RGBAImage shown =
             view.grabFrame().convertToFormat(QImage::Format_RGBA8888_Premultiplied);
-        const gputest::ByteDifference diff =
-            gputest::compareBytes(shown, *composeStereoFrame(layout, left, right, W, H, p));
+        RGBAImage expected = *composeStereoFrame(layout, left, right, W, H, p);
+        if (inverted)
+            expected.invertPixels();
+        const gputest::ByteDifference diff = gputest::compareBytes(shown, expected);
         // The anaglyph's sums are rounded in single precision on the GPU.
         EXPECT_LE(diff.largest, layout == StereoLayout::anaglyph ? 1 : 0);
     }
