@@ -58,17 +58,15 @@ TEST(StereoFrame, EachLayoutFromTheEyesAsAskedFor) {
     const RGBAImage l = eye(53, 31, 0), r = eye(53, 31, 2).mirrored(true, false);
     const RGBAImage anaglyph = *composeStereoFrame(StereoLayout::anaglyph, l, r, 53, 31, {});
     const RGBAImage rows = *composeStereoFrame(StereoLayout::interleaved, l, r, 53, 31, {});
+    const auto channel = [](QRgb p, int c) { return double(p >> (16 - 8 * c) & 255) / 255; };
     for (int y = 0; y < 31; ++y)
         for (int x = 0; x < 53; ++x) {
-            const QColor a = l.pixelColor(x, y), b = r.pixelColor(x, y);
-            const double in[2][3] = {{a.redF(), a.greenF(), a.blueF()},
-                                     {b.redF(), b.greenF(), b.blueF()}};
-            const QColor out = anaglyph.pixelColor(x, y);
-            const int got[3] = {out.red(), out.green(), out.blue()};
+            const QRgb a = l.pixel(x, y), b = r.pixel(x, y), out = anaglyph.pixel(x, y);
             for (int c = 0; c < 3; ++c) {
-                const double v = L[c][0] * in[0][0] + L[c][1] * in[0][1] + L[c][2] * in[0][2] +
-                                 R[c][0] * in[1][0] + R[c][1] * in[1][1] + R[c][2] * in[1][2];
-                ASSERT_NEAR(got[c], std::clamp(v, 0.0, 1.0) * 255, 1.0) << x << "," << y;
+                double v = 0;
+                for (int k = 0; k < 3; ++k)
+                    v += L[c][k] * channel(a, k) + R[c][k] * channel(b, k);
+                ASSERT_NEAR(channel(out, c), std::clamp(v, 0.0, 1.0), 1.0 / 255) << x << "," << y;
             }
             ASSERT_EQ(rows.pixel(x, y), (y % 2 ? r : l).pixel(x, y)) << x << "," << y;
         }

@@ -187,8 +187,6 @@ TEST(FramesByTime, OptionsRefuseWhatCannotBeMadeWithOneLine) {
                                     {"--stereo-layout", "anaglyph", "--autostereogram"},
                                     {"--pair-width", "6"},
                                     {"--stereo-layout", "interleaved", "--gap", "1"},
-                                    {"--stereo", "--pair-width", "0"},
-                                    {"--stereo", "--gap", "21"},
                                     {"--time", "-1"},
                                     {"--rotation=1"},
                                     {"--seed"}};
@@ -235,8 +233,6 @@ TEST(FramesByTime, OptionsRefuseWhatCannotBeMadeWithOneLine) {
     EXPECT_TRUE(pair.isStereoscopicMode);
     EXPECT_EQ(pair.stereoLayout, StereoLayout::cross);
     EXPECT_EQ(pair.stereoPair, (StereoPairSize{96, 0.5 * 96 / 2.54, true}));
-    EXPECT_EQ(parseRenderOptions({"--stereo", "out.png"}).options.request.stereoPair,
-              StereoPairSize{});
 }
 
 } // namespace

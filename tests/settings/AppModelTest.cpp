@@ -106,11 +106,9 @@ TEST(AppModel, StereoLayoutFromItsKeyElseFromTheOlderCrossEyedKey) {
         {none, none, StereoLayout::parallel},
         {none, QStringLiteral("true"), StereoLayout::cross},
         {QStringLiteral("interleaved"), QStringLiteral("true"), StereoLayout::interleaved},
-        {QStringLiteral("cross"), none, StereoLayout::cross},
         // What this build cannot read falls back, and stays in the file.
         {QStringLiteral("Anaglyph"), none, StereoLayout::parallel},
         {QStringLiteral("topBottom"), QStringLiteral("true"), StereoLayout::cross},
-        {2, QStringLiteral("false"), StereoLayout::parallel},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.layout.toString().toStdString() + " / " +
