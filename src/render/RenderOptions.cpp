@@ -350,11 +350,18 @@ RenderOptions parse(const QStringList& arguments, OptionScope scope) {
         return o;
     }
     const QString durationText = v.text("duration", "");
-    o.duration = v.exact("duration", "", 0, kMaxVideoSeconds);
-    if (o.duration.isZero())
+    const auto notPositive = [&] {
         fail(tr("--duration には 0 より大きく %1 以下の秒数を指定してください（'%2' は使えません）")
                  .arg(kMaxVideoSeconds)
                  .arg(durationText));
+    };
+    // A negative length is named as such, not as out of the range from 0.
+    bool isNumber = false;
+    if (const double asked = durationText.toDouble(&isNumber); isNumber && asked <= 0)
+        notPositive();
+    o.duration = v.exact("duration", "", 0, kMaxVideoSeconds);
+    if (o.duration.isZero())
+        notPositive();
     const auto frames = Rational::multiply(o.duration, o.fps);
     if (!frames || frames->denominator() != 1)
         fail(tr("--duration × --fps が整数のフレーム数になりません（%1 × %2）")
