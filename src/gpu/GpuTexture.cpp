@@ -4,8 +4,10 @@
 #include "RGBAImage.h"
 
 #include <QCoreApplication>
+#include <QOpenGLContext>
 #include <QOpenGLFunctions_4_3_Core>
 #include <algorithm>
+#include <atomic>
 
 int GpuTexture::largestSide() {
     GLint maxSize = 0;
@@ -53,16 +55,29 @@ GpuTexture::~GpuTexture() {
     gl.glDeleteTextures(1, &m_name);
 }
 
+namespace {
+std::atomic<long long> unwaitedFences{0};
+}
+
+long long GpuTexture::unwaitedFenceCount() {
+    return unwaitedFences.load();
+}
+
 void GpuTexture::fenceWork() {
     QOpenGLFunctions_4_3_Core& gl = gpucontext::shareGroupFunctions();
     GLsync fence = gl.glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
     // Sent off now, so that a wait in another context cannot wait for ever.
     gl.glFlush();
+    const void* context = QOpenGLContext::currentContext();
     std::lock_guard<std::mutex> guard(m_fenceLock);
     if (m_fence) {
+        if (m_fencedIn != context && std::ranges::find(m_waitedIn, context) == m_waitedIn.end())
+            ++unwaitedFences;
         gl.glDeleteSync(static_cast<GLsync>(m_fence));
     }
     m_fence = fence;
+    m_fencedIn = context;
+    m_waitedIn.clear();
 }
 
 void GpuTexture::waitOnGpu() const {
@@ -70,5 +85,8 @@ void GpuTexture::waitOnGpu() const {
     if (m_fence) {
         gpucontext::shareGroupFunctions().glWaitSync(static_cast<GLsync>(m_fence), 0,
                                                      GL_TIMEOUT_IGNORED);
+        const void* context = QOpenGLContext::currentContext();
+        if (std::ranges::find(m_waitedIn, context) == m_waitedIn.end())
+            m_waitedIn.push_back(context);
     }
 }

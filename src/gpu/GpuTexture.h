@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <mutex>
+#include <vector>
 
 // Storage modes keep their numeric identity: 0 is CPU-readable ("shared"),
 // 2 is GPU-only ("private"). Part of a texture's identity and of a pool key.
@@ -31,6 +32,10 @@ public:
     // Makes the current context's later commands wait, on the GPU, for the work
     // of the last fenceWork(); nothing when there is none.
     void waitOnGpu() const;
+    // How often work was fenced on a texture by a context that had not waited
+    // for the fenced work of another context on it: a ring texture overwritten
+    // while a frame may still read it, say. Process-wide; anything but 0 is a fault.
+    static long long unwaitedFenceCount();
 
     unsigned int name() const { return m_name; }
     int width() const { return m_width; }
@@ -43,7 +48,9 @@ private:
     // Fenced on one thread (a frame drawn) while another waits (the next pass
     // writing the same ring texture): the fence must not go while it is waited on.
     mutable std::mutex m_fenceLock;
-    void* m_fence = nullptr; // GLsync
+    void* m_fence = nullptr;                       // GLsync
+    const void* m_fencedIn = nullptr;              // the context of m_fence
+    mutable std::vector<const void*> m_waitedIn{}; // the contexts that waited for it
     int m_width;
     int m_height;
     StorageMode m_storageMode;

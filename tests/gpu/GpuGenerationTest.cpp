@@ -11,22 +11,6 @@ namespace {
 
 using gputest::compareBytes;
 
-TEST(CanvasTexturePool, AlternatesAndRebuildsOnANewKeyOrAfterAFailure) {
-    CanvasTexturePool pool;
-    GpuTextureRef a = pool.nextTexture(640, 480, StorageMode::gpuPrivate);
-    GpuTextureRef b = pool.nextTexture(640, 480, StorageMode::gpuPrivate);
-    ASSERT_TRUE(a && b && a != b);
-    EXPECT_EQ(pool.nextTexture(640, 480, StorageMode::gpuPrivate), a);
-
-    GpuTextureRef shared = pool.nextTexture(640, 480, StorageMode::shared);
-    ASSERT_TRUE(shared && shared != a && shared != b);
-    EXPECT_EQ(shared->storageMode(), StorageMode::shared);
-
-    EXPECT_FALSE(pool.nextTexture(kMaxImageSide + 1, 64, StorageMode::shared));
-    GpuTextureRef again = pool.nextTexture(640, 480, StorageMode::shared);
-    EXPECT_TRUE(again && again != shared) << "the failed request threw the ring away";
-}
-
 TEST(RenderCanvas, MatchesComposeCanvasOfTheCpuPatches) {
     gputest::expectCanvasesMatchCpuPatches(true);
 }
@@ -101,23 +85,24 @@ TEST(GpuAutostereogram, KernelEqualsExpandRowCentredByteForByte) {
     gputest::expectCentredAutostereograms(true);
 }
 
-TEST(GpuAutostereogram, CentredConeRowMatchesAHandComputedExample) {
-    // Strip A B C D in row 2 of a 10 x 3 output, one 4 x 4 cell: offset 3, and
-    // in cell row 2 the cone shifts are 0 1 3 1.
+TEST(GpuAutostereogram, EveryRouteDrawsTheHandComputedRows) {
+    // Strip A B C D (red 10, 20, 30, 40; green the row) in a 10 x 3 output with one
+    // 4 x 4 cell: offset 3, cone shifts 0 0 0 0 / 0 0 1 0 / 0 1 3 1 in rows 0-2.
     RGBAImage strip = *makeRGBAImage(4, 3);
-    for (int x = 0; x < 4; ++x)
-        strip.setPixelColor(x, 2, QColor(10 * (x + 1), 0, 0, 255));
-    SIRDSShiftCache cache;
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 4; ++x)
+            strip.setPixelColor(x, y, QColor(10 * (x + 1), 50 * y, 0, 255));
     const GpuTextureRef texture = uploadImageToTexture(strip);
-    const GpuTextureRef first = makeAutostereogramGPU(texture, 10, 3, 1, cache);
-    auto out = readbackTexture(first);
-    ASSERT_TRUE(out);
-    const int expected[] = {20, 20, 10, 10, 20, 30, 40, 20, 20, 40}; // B B A A B C D B B D
-    for (int x = 0; x < 10; ++x)
-        EXPECT_EQ(out->pixelColor(x, 2).red(), expected[x]) << "x " << x;
-    // Consecutive frames take the output ring's two textures in turn.
-    EXPECT_NE(makeAutostereogramGPU(texture, 10, 3, 1, cache), first);
-    EXPECT_EQ(makeAutostereogramGPU(texture, 10, 3, 1, cache), first);
+    const char* rows[] = {"BCDABCDABC", "BCCABCDABC", "BBAABCDBBD"};
+    for (auto route : {makeAutostereogramKernel, makeAutostereogramCPU, makeAutostereogramGPU}) {
+        SIRDSShiftCache cache;
+        auto out = readbackTexture(route(texture, 10, 3, 1, cache));
+        ASSERT_TRUE(out);
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 10; ++x)
+                EXPECT_EQ(out->pixelColor(x, y), QColor(10 * (rows[y][x] - 'A' + 1), 50 * y, 0))
+                    << "x " << x << ", y " << y;
+    }
 }
 
 } // namespace

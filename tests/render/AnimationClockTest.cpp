@@ -110,6 +110,21 @@ TEST_F(ClockTest, PauseFreezesAllButTheIlluminant) {
     EXPECT_EQ(state.renderCount(), 2) << "the phase alone asks for a frame";
 }
 
+// The frame log's tick_skipped.
+TEST_F(ClockTest, OnlyTicksThatFindAPassRunningCountAsSkipped) {
+    model->setIsRandomTileSpinEnabled(false);
+    model->setIsPhaseAnimationEnabled(true);
+    ticks(3); // the first starts a pass, held here
+    EXPECT_EQ(state.skippedTickCount, 2);
+    state.finishRender(); // the pass ends; the folded request starts another
+    ASSERT_TRUE(state.isRenderInFlight);
+    state.finishRender();
+    ASSERT_FALSE(state.isRenderInFlight);
+    ticks(1);
+    EXPECT_EQ(state.skippedTickCount, 2);
+    EXPECT_EQ(state.renderCount(), 3);
+}
+
 TEST_F(ClockTest, SpinsRunTo540AtMostThreeAtOnceNoneTwiceOnACell) {
     model->setRandomSpinInterval(2);
     state.randomSpinTiles = {{3, 0}};

@@ -214,6 +214,12 @@ TEST(FilePreferencesStore, WritesLaterOnlyWhatTheFileDoesNotHold) {
     again.setDouble("maxPatchSize", 64);
     again.flush();
     EXPECT_EQ(statOf(path, false).st_ino, inode) << "not rewritten";
+    // Another program wrote the value meanwhile: the text would not change.
+    writeFile(path, contents(path).replace("maxPatchSize=64", "maxPatchSize=128"));
+    again.setDouble("maxPatchSize", 128);
+    ASSERT_TRUE(again.hasPendingChanges());
+    again.flush();
+    EXPECT_EQ(statOf(path, false).st_ino, inode) << "an unchanged text is not rewritten";
 }
 
 TEST(FilePreferencesStore, WritesThroughSymlinksOnlyToRegularFiles) {
