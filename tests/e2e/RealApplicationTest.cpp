@@ -186,23 +186,6 @@ TEST(RealApplication, HelpNeedsNoDisplay) {
     EXPECT_TRUE(help.contains(QStringLiteral("--frame-log <ファイル>")));
 }
 
-TEST(RealApplication, RandomSpinsAloneStillDrawTheField) {
-    PrivateDisplay display;
-    ASSERT_FALSE(display.name.isEmpty()) << "Xvfb and openbox start";
-    QTemporaryDir config;
-    ASSERT_TRUE(config.isValid());
-    ASSERT_TRUE(QDir(config.path()).mkpath(QStringLiteral("Lumenweave")));
-    QFile file(config.path() + "/Lumenweave/Lumenweave.conf");
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("[General]\nisRandomTileSpinEnabled=true\n");
-    file.close();
-
-    Application app(config.path());
-    ASSERT_TRUE(app.opensItsWindow());
-    EXPECT_TRUE(waitFor([&] { return greySpread(screenshot(appWindows().first())) > 10.0; }, 30000))
-        << "a non-uniform field appears";
-}
-
 TEST(RealApplication, SettingsFollowASymlinkOnlyToARegularFile) {
     PrivateDisplay display;
     ASSERT_FALSE(display.name.isEmpty()) << "Xvfb and openbox start";
@@ -217,12 +200,16 @@ TEST(RealApplication, SettingsFollowASymlinkOnlyToARegularFile) {
     {
         QFile file(dotfile);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("[General]\nrenderingMode=Metal\ncolorModeBlackLevel=1\nforeign=kept\n");
+        file.write("[General]\nrenderingMode=Metal\ncolorModeBlackLevel=1\nforeign=kept\n"
+                   "isRandomTileSpinEnabled=true\n");
     }
     ASSERT_TRUE(QFile::link(dotfile, settingsFile));
     {
         Application app(config.path());
         ASSERT_TRUE(app.opensItsWindow());
+        EXPECT_TRUE(
+            waitFor([&] { return greySpread(screenshot(appWindows().first())) > 10.0; }, 30000))
+            << "random spins alone draw the field too";
         const QString panel = openPanel(appWindows().first());
         ASSERT_FALSE(panel.isEmpty());
         key(panel, QStringLiteral("Tab")); // to the first control, the smallest patch size
