@@ -205,7 +205,7 @@ TEST(PresenterOnScreen, FieldStatusBarAndToastOnX11AndAFrameLog) {
     const QString logFile = config.path() + "/frames.csv";
     Application app(config.path(), {}, {"--frame-log", logFile});
     ASSERT_TRUE(app.opensItsWindow()) << "the main window opens";
-    const QString window = appWindows().first();
+    const QString window = appWindows().value(0);
     expectFieldStatusBarAndToast({window, [&] { return screenshot(window); }});
     ASSERT_TRUE(keyUntil(window, QStringLiteral("ctrl+q"),
                          [&] { return app.process.waitForFinished(50); }));

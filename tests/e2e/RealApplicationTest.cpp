@@ -79,7 +79,7 @@ TEST(RealApplication, SafePanelInputFullScreenAndWindowsThatQuitAndComeBack) {
     {
         Application app(config.path());
         ASSERT_TRUE(app.opensItsWindow()) << "the main window opens: " << app.seen.toStdString();
-        const QString mainWindow = appWindows().first();
+        const QString mainWindow = appWindows().value(0);
         EXPECT_TRUE(waitFor([&] { return greySpread(screenshot(mainWindow)) > 10.0; }, 30000))
             << "a non-uniform field appears";
 
@@ -135,7 +135,7 @@ TEST(RealApplication, SafePanelInputFullScreenAndWindowsThatQuitAndComeBack) {
     {
         Application app(config.path());
         ASSERT_TRUE(app.opensItsWindow()) << app.seen.toStdString();
-        const QString mainWindow = appWindows().first();
+        const QString mainWindow = appWindows().value(0);
         EXPECT_EQ(windowGeometry(mainWindow), placed) << "the geometry survives a restart";
         EXPECT_TRUE(waitFor([&] { return greySpread(screenshot(mainWindow)) > 10.0; }, 30000));
 
@@ -207,10 +207,11 @@ TEST(RealApplication, SettingsFollowASymlinkOnlyToARegularFile) {
     {
         Application app(config.path());
         ASSERT_TRUE(app.opensItsWindow());
-        EXPECT_TRUE(
-            waitFor([&] { return greySpread(screenshot(appWindows().first())) > 10.0; }, 30000))
+        // An empty list when a look misses under load: one window for the whole test.
+        const QString mainWindow = appWindows().value(0);
+        EXPECT_TRUE(waitFor([&] { return greySpread(screenshot(mainWindow)) > 10.0; }, 30000))
             << "random spins alone draw the field too";
-        const QString panel = openPanel(appWindows().first());
+        const QString panel = openPanel(mainWindow);
         ASSERT_FALSE(panel.isEmpty());
         key(panel, QStringLiteral("Tab")); // to the first control, the smallest patch size
         EXPECT_TRUE(keyUntil(panel, QStringLiteral("space"), [&] {
@@ -235,7 +236,7 @@ TEST(RealApplication, SettingsFollowASymlinkOnlyToARegularFile) {
     {
         Application app(config.path());
         ASSERT_TRUE(app.opensItsWindow());
-        const QString mainWindow = appWindows().first();
+        const QString mainWindow = appWindows().value(0);
         const QString panel = openPanel(mainWindow);
         ASSERT_FALSE(panel.isEmpty());
         key(panel, QStringLiteral("Tab"));
