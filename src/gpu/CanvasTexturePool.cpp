@@ -2,13 +2,15 @@
 
 #include <utility>
 
-GpuTextureRef CanvasTexturePool::nextTexture(int width, int height, StorageMode storageMode) {
+GpuTextureRef CanvasTexturePool::nextTexture(int width, int height, StorageMode storageMode,
+                                             TextureLayout layout) {
     std::lock_guard<std::mutex> guard(lock);
-    const CanvasPoolKey wanted{width, height, storageMode};
+    const CanvasPoolKey wanted{width, height, storageMode, layout};
     if (!(key == wanted && buffers.size() == 2)) {
         buffers.clear();
-        GpuTextureRef first = GpuTexture::create(width, height, storageMode);
-        GpuTextureRef second = first ? GpuTexture::create(width, height, storageMode) : nullptr;
+        GpuTextureRef first = GpuTexture::create(width, height, storageMode, layout);
+        GpuTextureRef second =
+            first ? GpuTexture::create(width, height, storageMode, layout) : nullptr;
         if (!second) {
             // The key stays as it was, so the next call tries again.
             return nullptr;

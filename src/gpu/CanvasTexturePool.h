@@ -10,16 +10,18 @@ struct CanvasPoolKey {
     int width = 0;
     int height = 0;
     StorageMode storageMode = StorageMode::gpuPrivate;
+    TextureLayout layout = TextureLayout::standard;
     bool operator==(const CanvasPoolKey&) const = default;
 };
 
-// A ring of two canvas-sized textures, rebuilt when the size or storage mode
-// changes, so that animation does not allocate a canvas per frame. A texture
+// A ring of two canvas-sized textures, rebuilt when the size, storage mode or
+// layout changes, so that animation does not allocate a canvas per frame. A texture
 // handed out may still be read by a frame on screen: writers wait on it
 // (GpuTexture::waitOnGpu) before they overwrite it.
 class CanvasTexturePool {
 public:
-    GpuTextureRef nextTexture(int width, int height, StorageMode storageMode);
+    GpuTextureRef nextTexture(int width, int height, StorageMode storageMode,
+                              TextureLayout layout = TextureLayout::standard);
 
 private:
     std::mutex lock;

@@ -133,6 +133,9 @@ void FieldPresenter::releaseGL() {
         slot.texture = 0;
         slot.uploadedKey = 0;
     }
+    if (m_readFramebuffer)
+        m_gl->glDeleteFramebuffers(1, &m_readFramebuffer);
+    m_readFramebuffer = 0;
     for (unsigned int* texture : {&m_borderTexture, &m_surroundTexture}) {
         if (*texture)
             m_gl->glDeleteTextures(1, texture);
@@ -231,6 +234,7 @@ void FieldPresenter::initializeGL() {
     m_vao->create();
     m_linearSampler = makeSampler(*m_gl, GL_LINEAR);
     m_nearestSampler = makeSampler(*m_gl, GL_NEAREST);
+    m_gl->glGenFramebuffers(1, &m_readFramebuffer);
     for (OverlayTexture& slot : m_overlays)
         slot.texture = makeOverlayTexture(*m_gl);
     m_borderTexture = makeOverlayTexture(*m_gl);
@@ -341,6 +345,19 @@ void FieldPresenter::drawStereo(int W, int H, bool corrects) {
     m_gl->glDisable(GL_SCISSOR_TEST);
 }
 
+void FieldPresenter::copyCanvas(const GpuTextureRef& texture, int W, int H) {
+    texture->waitOnGpu();
+    GLint readFramebuffer = 0;
+    m_gl->glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &readFramebuffer);
+    m_gl->glBindFramebuffer(GL_READ_FRAMEBUFFER, m_readFramebuffer);
+    m_gl->glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D,
+                                 texture->name(), 0);
+    // Texel row 0 is the top row: turned over, it lands at the top of the window.
+    m_gl->glBlitFramebuffer(0, H, W, 0, 0, 0, W, H, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    m_gl->glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, 0, 0);
+    m_gl->glBindFramebuffer(GL_READ_FRAMEBUFFER, GLuint(readFramebuffer));
+}
+
 void FieldPresenter::drawFrame(int W, int H) {
     const PresenterState& c = m_presenterState;
     m_gl->glViewport(0, 0, W, H);
@@ -357,9 +374,15 @@ void FieldPresenter::drawFrame(int W, int H) {
         const bool corrects = !m_tintProgram || c.gammaUniform() != 1.0f ||
                               c.inversionFlag() != 0.0f || c.blackLiftUniform() != 0.0f;
         m_vao->bind();
+        const auto& tint = c.illuminantTint;
+        const bool plain =
+            !corrects && float(tint[0]) == 1.0f && float(tint[1]) == 1.0f && float(tint[2]) == 1.0f;
         // Until the right eye exists the left canvas shows alone.
         if (c.isStereoscopic && c.rightTexture && m_stereoProgram) {
             drawStereo(W, H, corrects);
+        } else if (plain && m_readFramebuffer && c.leftTexture->width() == W &&
+                   c.leftTexture->height() == H) {
+            copyCanvas(c.leftTexture, W, H);
         } else {
             m_gl->glUseProgram(corrects ? m_program : m_tintProgram);
             setCorrection(corrects);

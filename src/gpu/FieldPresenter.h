@@ -131,6 +131,11 @@ private:
     void setCorrection(bool corrects);
     void useStereoProgram(int layoutKind, int W, int H, bool corrects, const PairPlacement& pair);
     void drawStereo(int W, int H, bool corrects);
+    // A canvas the window's size with nothing to change in its texels, copied to
+    // the window: the same pixels as the blit for less work (on a software
+    // rasterizer a plain copy of memory when the canvas is in the window's texel
+    // order, where shading each pixel costs about twenty times more).
+    void copyCanvas(const GpuTextureRef& texture, int W, int H);
     void checkDrawCompletion();
     void releaseGL();
 
@@ -149,6 +154,7 @@ private:
     std::unique_ptr<QOpenGLTextureBlitter> m_blitter;
     unsigned int m_linearSampler = 0;
     unsigned int m_nearestSampler = 0;
+    unsigned int m_readFramebuffer = 0; // the canvas copyCanvas copies from
     unsigned int m_borderTexture = 0;
     unsigned int m_surroundTexture = 0; // one texel of the grey around a side-by-side pair
     QColor m_uploadedBorder;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <numbers>
 
@@ -229,54 +230,142 @@ bool uploadInto(QOpenGLFunctions_4_3_Core& gl, const GpuTexture& texture, const 
     return gl.glGetError() == GL_NO_ERROR;
 }
 
-// The tile grid of composeCanvas with texture copies, encoded without waiting.
-GpuTextureRef encodePlacement(QOpenGLFunctions_4_3_Core& gl, double width, double height,
-                              const std::vector<GpuTextureRef>& patches,
-                              const std::vector<int>& tileVariantIndices,
-                              const std::map<int, GpuTextureRef>& overrides, int patchSize,
-                              StorageMode storageMode, CanvasTexturePool& pool) {
-    const int W = imageSide(width);
-    const int H = imageSide(height);
-    const int P = std::max(patchSize, 1);
-    GpuTextureRef canvas = pool.nextTexture(W, H, storageMode);
-    if (!canvas) {
-        return nullptr;
+// A canvas as its patches and where they go: the tile grid of composeCanvas
+// (tile index = row x cols + col, row 0 at the bottom) over patchSize cells, each
+// showing overrides' patch for it, else patches[tileVariantIndices[cell]].
+struct TilePlacement {
+    const std::vector<GpuTextureRef>& patches;
+    const std::vector<int>& tileVariantIndices;
+    const std::map<int, GpuTextureRef>& overrides;
+    int patchSize = 1;
+    // The patch the cell shows; null for none.
+    const GpuTexture* patchAt(long long cell) const {
+        if (auto found = overrides.find(int(cell)); found != overrides.end()) {
+            return found->second.get();
+        }
+        if (cell < 0 || cell >= (long long)tileVariantIndices.size()) {
+            return nullptr;
+        }
+        const int v = tileVariantIndices[std::size_t(cell)];
+        return v >= 0 && v < (int)patches.size() ? patches[std::size_t(v)].get() : nullptr;
     }
-    // The ring's other frame may still be on screen.
-    canvas->waitOnGpu();
+};
+
+// The tile grid of composeCanvas copied into the canvas, encoded without waiting.
+void encodeTileCopies(QOpenGLFunctions_4_3_Core& gl, const GpuTexture& canvas,
+                      const TilePlacement& tiles) {
+    const int W = canvas.width();
+    const int H = canvas.height();
+    const int P = std::max(tiles.patchSize, 1);
     const long long cols = (W + (long long)P - 1) / P;
     const long long rows = (H + (long long)P - 1) / P;
     for (long long row = 0; row < rows; ++row) {
         for (long long col = 0; col < cols; ++col) {
-            const long long t = row * cols + col;
-            const long long x = col * P;
-            long long copyW = std::min<long long>(W - x, P);
-            const long long cut = std::max<long long>((row + 1) * P - H, 0);
-            const long long dstY = std::max<long long>(H - (row + 1) * P, 0);
-            long long copyH = std::min<long long>(H - dstY, P - cut);
-
-            const GpuTexture* source = nullptr;
-            if (auto found = overrides.find(int(t)); found != overrides.end()) {
-                source = found->second.get();
-            } else if (t < (long long)tileVariantIndices.size()) {
-                const int v = tileVariantIndices[std::size_t(t)];
-                if (v >= 0 && v < (int)patches.size()) {
-                    source = patches[std::size_t(v)].get();
-                }
-            }
+            const GpuTexture* source = tiles.patchAt(row * cols + col);
             if (!source) {
                 continue;
             }
+            const long long x = col * P;
+            const long long cut = std::max<long long>((row + 1) * P - H, 0);
+            const long long dstY = std::max<long long>(H - (row + 1) * P, 0);
             // A source smaller than a tile gives what it has instead of a GL error.
-            copyW = std::min<long long>(copyW, source->width());
-            copyH = std::min<long long>(copyH, source->height() - cut);
+            const long long copyW = std::min<long long>({W - x, P, source->width()});
+            const long long copyH =
+                std::min<long long>({H - dstY, P - cut, source->height() - cut});
             if (copyW < 1 || copyH < 1) {
                 continue;
             }
-            gl.glCopyImageSubData(source->name(), GL_TEXTURE_2D, 0, 0, GLint(cut), 0,
-                                  canvas->name(), GL_TEXTURE_2D, 0, GLint(x), GLint(dstY), 0,
-                                  GLsizei(copyW), GLsizei(copyH), 1);
+            gl.glCopyImageSubData(source->name(), GL_TEXTURE_2D, 0, 0, GLint(cut), 0, canvas.name(),
+                                  GL_TEXTURE_2D, 0, GLint(x), GLint(dstY), 0, GLsizei(copyW),
+                                  GLsizei(copyH), 1);
         }
+    }
+}
+
+// The tile grid of composeCanvas made by the processor and uploaded whole in the
+// window's texel order: where the GPU is the CPU, this costs about a copy of the
+// canvas, and showing it another, where drawing it shades every pixel. Cells
+// without a patch are transparent black.
+bool composeOnProcessor(QOpenGLFunctions_4_3_Core& gl, const GpuTexture& canvas,
+                        const TilePlacement& tiles) {
+    const long long W = canvas.width();
+    const long long H = canvas.height();
+    const long long P = std::max(tiles.patchSize, 1);
+    gpucontext::clearErrors(gl);
+    // The patches, read back in the window's order into storage the thread
+    // keeps, as it keeps the canvas: fresh memory each frame costs a page fault
+    // per page.
+    std::map<const GpuTexture*, std::size_t> offsets;
+    std::size_t total = 0;
+    auto place = [&](const GpuTexture* patch) {
+        if (patch && offsets.emplace(patch, total).second) {
+            total += std::size_t(patch->width()) * std::size_t(patch->height());
+        }
+    };
+    for (const GpuTextureRef& patch : tiles.patches) {
+        place(patch.get());
+    }
+    for (const auto& [cell, patch] : tiles.overrides) {
+        place(patch.get());
+    }
+    thread_local std::vector<quint32> texels;
+    texels.resize(std::max(texels.size(), total));
+    gl.glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    gl.glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    for (const auto& [patch, offset] : offsets) {
+        gl.glBindTexture(GL_TEXTURE_2D, patch->name());
+        gl.glGetTexImage(GL_TEXTURE_2D, 0, GL_BGRA, GL_UNSIGNED_BYTE, texels.data() + offset);
+    }
+    // Kept by the thread: a canvas each frame.
+    thread_local std::vector<quint32> pixels;
+    pixels.resize(std::size_t(W * H));
+    const long long cols = (W + P - 1) / P;
+    const long long rows = (H + P - 1) / P;
+    std::vector<std::pair<const GpuTexture*, const quint32*>> sources(
+        static_cast<std::size_t>(cols));
+    for (long long row = 0; row < rows; ++row) {
+        for (long long col = 0; col < cols; ++col) {
+            const GpuTexture* source = tiles.patchAt(row * cols + col);
+            sources[std::size_t(col)] = {source,
+                                         source ? texels.data() + offsets[source] : nullptr};
+        }
+        // Image rows run down, the grid's rows up from the bottom; the top row
+        // of cells is cut at the canvas's top.
+        const long long bottom = H - row * P;
+        for (long long y = std::max(bottom - P, 0LL); y < bottom; ++y) {
+            const long long patchRow = y - (bottom - P);
+            quint32* line = pixels.data() + y * W;
+            for (long long col = 0; col < cols; ++col) {
+                const auto [source, data] = sources[std::size_t(col)];
+                const long long x = col * P;
+                const long long width = std::min(W - x, P);
+                const long long copied = source && patchRow < source->height()
+                                             ? std::min<long long>(width, source->width())
+                                             : 0;
+                if (copied > 0) {
+                    std::memcpy(line + x, data + patchRow * source->width(),
+                                std::size_t(copied) * 4);
+                }
+                std::fill(line + x + copied, line + x + width, 0u);
+            }
+        }
+    }
+    gl.glBindTexture(GL_TEXTURE_2D, canvas.name());
+    gl.glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    gl.glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    gl.glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, GLsizei(W), GLsizei(H), GL_BGRA, GL_UNSIGNED_BYTE,
+                       pixels.data());
+    gl.glBindTexture(GL_TEXTURE_2D, 0);
+    return gl.glGetError() == GL_NO_ERROR;
+}
+
+// The next canvas of pool, once the frame on screen that may still read it is done.
+GpuTextureRef nextCanvas(double width, double height, StorageMode storageMode,
+                         CanvasTexturePool& pool, TextureLayout layout = TextureLayout::standard) {
+    GpuTextureRef canvas =
+        pool.nextTexture(imageSide(width), imageSide(height), storageMode, layout);
+    if (canvas) {
+        canvas->waitOnGpu();
     }
     return canvas;
 }
@@ -376,17 +465,20 @@ bool uploadImageInto(GpuTexture& texture, const RGBAImage& image) {
     return true;
 }
 
-RenderCanvasResult
-renderCanvasGPU(const std::vector<TileParams>& variants, const std::vector<int>& tileVariantIndices,
-                const std::vector<TileSpin>& spinTiles, int patchSize,
-                const std::vector<double>& radiusScales, const std::vector<double>& hues,
-                bool colorMode, double width, double height, double phase, double saturation,
-                double colorModeBlackLevel, StorageMode storageMode, CanvasTexturePool& pool) {
+RenderCanvasResult renderCanvasGPU(const std::vector<TileParams>& variants,
+                                   const std::vector<int>& tileVariantIndices,
+                                   const std::vector<TileSpin>& spinTiles, int patchSize,
+                                   const std::vector<double>& radiusScales,
+                                   const std::vector<double>& hues, bool colorMode, double width,
+                                   double height, double phase, double saturation,
+                                   double colorModeBlackLevel, StorageMode storageMode,
+                                   CanvasTexturePool& pool, CanvasTiles delivery) {
     RenderCanvasResult result;
     const int P = std::clamp(patchSize, 1, kMaxImageSide);
     ScopedThreadContext scope;
     QOpenGLFunctions_4_3_Core& gl = scope.gl();
     std::lock_guard<std::mutex> guard(gpucontext::programLock());
+
     PatchKernelEncoder kernel(gl, variants.size() + spinTiles.size(), P, P);
 
     // One patch per variant, in the variant's own slot whatever happens to the
@@ -455,12 +547,21 @@ renderCanvasGPU(const std::vector<TileParams>& variants, const std::vector<int>&
     kernel.finish();
 
     gl.glMemoryBarrier(GL_ALL_BARRIER_BITS);
-    result.texture = encodePlacement(gl, width, height, patches, tileVariantIndices, overrides, P,
-                                     storageMode, pool);
-    // Handed over unfinished: whoever uses it elsewhere waits on the GPU.
-    if (result.texture) {
-        result.texture->fenceWork();
+    const TilePlacement tiles{patches, tileVariantIndices, overrides, P};
+    GpuTextureRef canvas;
+    if (delivery == CanvasTiles::composedByProcessor) {
+        canvas = nextCanvas(width, height, storageMode, pool, TextureLayout::windowOrder);
+        if (canvas && !composeOnProcessor(gl, *canvas, tiles)) {
+            canvas = nullptr;
+        }
+    } else if ((canvas = nextCanvas(width, height, storageMode, pool))) {
+        encodeTileCopies(gl, *canvas, tiles);
     }
+    // Handed over unfinished: whoever uses it elsewhere waits on the GPU.
+    if (canvas) {
+        canvas->fenceWork();
+    }
+    result.texture = std::move(canvas);
     return result;
 }
 
@@ -479,9 +580,10 @@ GpuTextureRef placeTilesGPU(double width, double height, const std::vector<GpuTe
         patch->waitOnGpu();
     }
     gl.glMemoryBarrier(GL_ALL_BARRIER_BITS);
-    GpuTextureRef canvas = encodePlacement(gl, width, height, patches, tileVariantIndices,
-                                           overrides, patchSize, storageMode, pool);
+    GpuTextureRef canvas = nextCanvas(width, height, storageMode, pool);
     if (canvas) {
+        encodeTileCopies(gl, *canvas,
+                         TilePlacement{patches, tileVariantIndices, overrides, patchSize});
         canvas->fenceWork();
     }
     return canvas;

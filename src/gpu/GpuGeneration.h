@@ -33,6 +33,11 @@ struct RenderCanvasResult {
     int cpuFallbackCount = 0;
 };
 
+// How a canvas gets its tiles: copied into it on the GPU; or composed by the
+// processor into a texture in the window's texel order (TextureLayout::
+// windowOrder), which a software rasterizer shows by copying it.
+enum class CanvasTiles { copied, composedByProcessor };
+
 // One patch texture per variant and per spinning tile (radius scale 0.96 x the
 // variant's entry in radiusScales, or 0.96 without one), placed on the tile grid
 // into a texture from pool. A variant the GPU cannot make is made on the CPU and
@@ -42,7 +47,8 @@ renderCanvasGPU(const std::vector<TileParams>& variants, const std::vector<int>&
                 const std::vector<TileSpin>& spinTiles, int patchSize,
                 const std::vector<double>& radiusScales, const std::vector<double>& hues,
                 bool colorMode, double width, double height, double phase, double saturation,
-                double colorModeBlackLevel, StorageMode storageMode, CanvasTexturePool& pool);
+                double colorModeBlackLevel, StorageMode storageMode, CanvasTexturePool& pool,
+                CanvasTiles delivery = CanvasTiles::copied);
 
 // Of the pixels "gaborKernel" made in the calling thread's last generatePatchGPU
 // or renderCanvasGPU, how many it recomputed in double precision (those within

@@ -15,7 +15,8 @@ int GpuTexture::largestSide() {
     return std::min(int(maxSize), kMaxImageSide);
 }
 
-std::shared_ptr<GpuTexture> GpuTexture::create(int width, int height, StorageMode mode) {
+std::shared_ptr<GpuTexture> GpuTexture::create(int width, int height, StorageMode mode,
+                                               TextureLayout layout) {
     const int largest = largestSide();
     if (width < 1 || height < 1 || width > largest || height > largest) {
         return nullptr;
@@ -25,7 +26,14 @@ std::shared_ptr<GpuTexture> GpuTexture::create(int width, int height, StorageMod
     GLuint name = 0;
     gl.glGenTextures(1, &name);
     gl.glBindTexture(GL_TEXTURE_2D, name);
-    gl.glTexStorage2D(GL_TEXTURE_2D, 1, GL_RGBA8, width, height);
+    if (layout == TextureLayout::windowOrder) {
+        // Unsized, so the driver may keep the texels in the order they come in.
+        gl.glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_BGRA, GL_UNSIGNED_BYTE,
+                        nullptr);
+        gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+    } else {
+        gl.glTexStorage2D(GL_TEXTURE_2D, 1, GL_RGBA8, width, height);
+    }
     // No smoothing when sampled as is; the presenter binds a sampler of its own.
     gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
     gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);

@@ -8,6 +8,13 @@
 // 2 is GPU-only ("private"). Part of a texture's identity and of a pool key.
 enum class StorageMode { shared = 0, gpuPrivate = 2 };
 
+// How the texels are stored. windowOrder stores them in the order of the window's
+// pixels (blue, green, red, alpha on X11), so that a software rasterizer copies
+// such a texture to the window byte for byte instead of shading every pixel. It is
+// made with an unsized format, which can be neither an image unit nor a
+// glCopyImageSubData end: fill it with uploads (GL_BGRA is copied as it is).
+enum class TextureLayout { standard, windowOrder };
+
 // An RGBA8 2-D texture of the process-wide share group, without mipmaps, texel
 // row 0 holding the image's top row. Reference-counted through GpuTextureRef; the
 // GL object is deleted within the share group from whichever thread lets go last.
@@ -15,7 +22,8 @@ class GpuTexture {
 public:
     // Needs the calling thread's GPU context (GpuDevice); null when the
     // texture cannot be made.
-    static std::shared_ptr<GpuTexture> create(int width, int height, StorageMode mode);
+    static std::shared_ptr<GpuTexture> create(int width, int height, StorageMode mode,
+                                              TextureLayout layout = TextureLayout::standard);
     // The largest side create() can make on this machine's GL (and never more
     // than kMaxImageSide). Needs the calling thread's GPU context.
     static int largestSide();

@@ -3,6 +3,7 @@
 #include "Canvas.h"
 #include "CanvasTexturePool.h"
 #include "GpuAutostereogram.h"
+#include "GpuDevice.h"
 #include "GpuGeneration.h"
 #include "PatchFilter.h"
 #include "PatchSynthesis.h"
@@ -89,10 +90,11 @@ std::map<int, RGBAImage> makeSpinImages(const CpuInputs& in, double phase) {
 RenderOutcome renderGPU(const RenderSnapshot& snap, const CanvasGeometry& g,
                         const std::vector<double>& multipliers, SIRDSShiftCache& cache,
                         RenderOutcome outcome) {
-    auto canvas = [&](double phase, StorageMode mode, CanvasTexturePool& pool) {
+    auto canvas = [&](double phase, StorageMode mode, CanvasTexturePool& pool,
+                      CanvasTiles delivery = CanvasTiles::copied) {
         return renderCanvasGPU(snap.tileParams, snap.variantIndices, snap.spins, g.P, multipliers,
                                snap.hues, snap.isColorMode, g.renderW, g.renderH, phase,
-                               kTintSaturation, snap.colorModeBlackLevel, mode, pool)
+                               kTintSaturation, snap.colorModeBlackLevel, mode, pool, delivery)
             .texture;
     };
     if (snap.isAutostereogramMode) {
@@ -105,7 +107,13 @@ RenderOutcome renderGPU(const RenderSnapshot& snap, const CanvasGeometry& g,
         return outcome;
     }
     outcome.kind = RenderOutcome::Kind::gpuCanvas;
-    outcome.leftTexture = canvas(snap.phase, StorageMode::gpuPrivate, primaryCanvasPool());
+    // Where the GPU is the CPU, shading each pixel of the window costs about
+    // twenty times what copying does: a single view's canvas is composed by the
+    // processor in the window's texel order, which the presenter copies. The
+    // eyes of a pair are drawn through shaders whatever their order.
+    const bool composed = !snap.isStereoscopicMode && GpuDevice::shared().isSoftwareRenderer();
+    outcome.leftTexture = canvas(snap.phase, StorageMode::gpuPrivate, primaryCanvasPool(),
+                                 composed ? CanvasTiles::composedByProcessor : CanvasTiles::copied);
     if (snap.isStereoscopicMode)
         outcome.rightTexture = canvas(snap.phase + snap.stereoPhaseOffset, StorageMode::gpuPrivate,
                                       secondaryCanvasPool());

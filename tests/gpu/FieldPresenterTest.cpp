@@ -153,6 +153,36 @@ TEST_F(Presenter, EveryStereoLayoutIsItsCpuDefinitionOverTheWholeFrame) {
     }
 }
 
+TEST_F(Presenter, ASingleCanvasShowsItsTexelsInEitherTexelOrder) {
+    // Cells of 24 cut at the top and right, a spin; shown plain (copied to the
+    // window) and corrected (shaded), the canvas composed by the processor gives
+    // the pixels of the one copied on the GPU, and plain only, its own texels.
+    const double scale = view.devicePixelRatio();
+    const int W = int(std::lround(64 * scale)), H = int(std::lround(32 * scale));
+    const std::vector<TileParams> sets = {{0, 3, 0.3, 1}, {45, 2, 0.5, 0.8}};
+    CanvasTexturePool pool;
+    for (const double gamma : {1.0, 1.8}) {
+        FieldPresenter::Description d;
+        d.displayGamma = gamma;
+        std::vector<QImage> frames;
+        for (const CanvasTiles delivery : {CanvasTiles::copied, CanvasTiles::composedByProcessor}) {
+            d.leftTexture =
+                renderCanvasGPU(sets, {1, 0, 0, 1, 1, 0, 0, 1, 1}, {{2, 40}}, 24, {1, 1}, {}, false,
+                                W, H, 1.3, 0.85, 0, StorageMode::gpuPrivate, pool, delivery)
+                    .texture;
+            ASSERT_TRUE(d.leftTexture);
+            view.updateView(d);
+            frames.push_back(
+                view.grabFrame().convertToFormat(QImage::Format_RGBA8888_Premultiplied));
+            // Corrected, the pixels are not the texels.
+            EXPECT_EQ(
+                gputest::compareBytes(frames.back(), *readbackTexture(d.leftTexture)).largest == 0,
+                gamma == 1.0);
+        }
+        EXPECT_EQ(frames[0], frames[1]) << gamma;
+    }
+}
+
 TEST_F(Presenter, DrawsOncePerChangeAndPicksUpATextureArrivingMidFrame) {
     FieldPresenter::Description d;
     d.leftTexture = redTexture;

@@ -86,19 +86,21 @@ inline void expectCanvasesMatchCpuPatches(bool kernels) {
     const std::vector<int> indices = {2, 0, 1, 1, 2, 0, 0, -1, 1, 5, 0, 1};
     CanvasTexturePool pool;
     clearRing(pool, 90, 60);
-    for (const double black : {-1.0, 0.0, 0.001, 0.3, 1.0}) { // below 0: not tinted
-        const bool tinted = black >= 0;
-        const RenderCanvasResult result = renderCanvasGPU(
-            variants, indices, {{4, 200}, {1, -30}, {4, 400}, {99, 10}, {9, 10}}, 24, scales, hues,
-            tinted, 90, 60, 2.2, 0.85, black, StorageMode::shared, pool);
-        EXPECT_EQ(result.gpuGeneratedCount, kernels ? 6 : 0);
-        EXPECT_EQ(result.cpuFallbackCount, kernels ? 0 : 6);
-        auto expected = cpuCanvas(variants, indices, {{4, {2, 140}}, {1, {0, -30}}}, 24, 90, 60,
-                                  2.2, scales, tinted ? hues : std::vector<double>(), black);
-        auto actual = readbackTexture(result.texture);
-        ASSERT_TRUE(actual && expected);
-        EXPECT_EQ(compareBytes(*actual, *expected).largest, 0) << black;
-    }
+    // Copied on the GPU, then composed by the processor (which writes every texel).
+    for (const CanvasTiles delivery : {CanvasTiles::copied, CanvasTiles::composedByProcessor})
+        for (const double black : {-1.0, 0.0, 0.001, 0.3, 1.0}) { // below 0: not tinted
+            const bool tinted = black >= 0;
+            const RenderCanvasResult result = renderCanvasGPU(
+                variants, indices, {{4, 200}, {1, -30}, {4, 400}, {99, 10}, {9, 10}}, 24, scales,
+                hues, tinted, 90, 60, 2.2, 0.85, black, StorageMode::shared, pool, delivery);
+            EXPECT_EQ(result.gpuGeneratedCount, kernels ? 6 : 0);
+            EXPECT_EQ(result.cpuFallbackCount, kernels ? 0 : 6);
+            auto expected = cpuCanvas(variants, indices, {{4, {2, 140}}, {1, {0, -30}}}, 24, 90, 60,
+                                      2.2, scales, tinted ? hues : std::vector<double>(), black);
+            auto actual = readbackTexture(result.texture);
+            ASSERT_TRUE(actual && expected);
+            EXPECT_EQ(compareBytes(*actual, *expected).largest, 0) << black;
+        }
     const RenderCanvasResult none = renderCanvasGPU({}, {0, 0}, {{0, 5}}, 16, {}, {}, false, 32, 32,
                                                     0, 0.85, 0, StorageMode::shared, pool);
     EXPECT_TRUE(!none.texture && none.gpuGeneratedCount == 0 && none.cpuFallbackCount == 0);
