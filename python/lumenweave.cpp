@@ -92,26 +92,42 @@ RenderOptions parse(const Arguments& arguments, OptionScope scope) {
     return options;
 }
 
-// The picture's colour bytes, rows from the top, as an (h, w, 3) array.
-py::array_t<std::uint8_t> arrayOf(FrameImage frame) {
+// The picture's colour bytes, rows from the top, packed while the GIL is free.
+struct Packed {
+    std::unique_ptr<std::uint8_t[]> bytes;
+    int w = 0, h = 0;
+};
+
+Packed pack(const FrameImage& frame) {
     if (frame.failure != FrameImage::Failure::none)
         throw std::runtime_error(failureText(frame.failure).toStdString());
     const QImage& image = frame.image;
-    const int w = image.width(), h = image.height();
-    py::array_t<std::uint8_t> array({h, w, 3});
-    std::uint8_t* out = array.mutable_data();
-    py::gil_scoped_release unlocked;
-    for (int y = 0; y < h; ++y) {
+    Packed p{nullptr, image.width(), image.height()};
+    p.bytes.reset(new std::uint8_t[std::size_t(p.w) * std::size_t(p.h) * 3]);
+    std::uint8_t* out = p.bytes.get();
+    for (int y = 0; y < p.h; ++y) {
         const std::uint8_t* in = image.constScanLine(y);
-        for (int x = 0; x < w; ++x, in += 4, out += 3)
+        for (int x = 0; x < p.w; ++x, in += 4, out += 3)
             std::memcpy(out, in, 3);
     }
-    return array;
+    return p;
 }
 
-FrameImage renderUnlocked(const RenderRequest& request) {
-    py::gil_scoped_release unlocked;
-    return renderRequest(request);
+// An (h, w, 3) array over the packed bytes, which it then owns: no copy under the GIL.
+py::array_t<std::uint8_t> arrayOf(Packed p) {
+    const py::capsule owner(p.bytes.get(),
+                            [](void* bytes) { delete[] static_cast<std::uint8_t*>(bytes); });
+    std::uint8_t* bytes = p.bytes.release();
+    return py::array_t<std::uint8_t>({p.h, p.w, 3}, bytes, owner);
+}
+
+py::array_t<std::uint8_t> renderArray(const RenderRequest& request) {
+    Packed p;
+    {
+        py::gil_scoped_release unlocked;
+        p = pack(renderRequest(request));
+    }
+    return arrayOf(std::move(p));
 }
 
 // The frames of a run, made one at a time as they are asked for.
@@ -126,7 +142,7 @@ public:
     std::int64_t size() const { return m_count; }
 
     py::array_t<std::uint8_t> next() {
-        FrameImage frame;
+        Packed p;
         {
             py::gil_scoped_release unlocked;
             std::lock_guard guard(m_lock);
@@ -136,9 +152,9 @@ public:
             const std::optional<Rational> t = m_options.frameTime(m_next++);
             if (!t)
                 throw std::overflow_error("the frame's time is out of range");
-            frame = m_renderer->frameAt(*t);
+            p = pack(m_renderer->frameAt(*t));
         }
-        return arrayOf(std::move(frame));
+        return arrayOf(std::move(p));
     }
 
 private:
@@ -202,8 +218,8 @@ PYBIND11_MODULE(lumenweave, m) {
     m.def(
         "render",
         [](const py::handle& seed, const py::handle& size, const py::kwargs& settings) {
-            return arrayOf(renderUnlocked(
-                parse(argumentsOf(seed, size, settings), OptionScope::picture).request));
+            return renderArray(
+                parse(argumentsOf(seed, size, settings), OptionScope::picture).request);
         },
         py::arg("seed"), py::arg("size") = py::make_tuple(800, 600),
         R"(render(seed, size=(800, 600), **settings) -> numpy.ndarray

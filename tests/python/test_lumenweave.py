@@ -1,7 +1,10 @@
 # The module's arrays against lumenweave-render's PNGs, read by Pillow. Under a
 # display the renderer draws on the GPU, so these compare the two routes.
+import functools
+import io
 import os
 import subprocess
+import sys
 import threading
 
 import numpy as np
@@ -78,6 +81,11 @@ def test_tile_set_holds_the_seeds_known_values(seed, first_sets):
     # cells of 76.
     pair = lumenweave.tile_set(seed, (800, 600), stereo=True, pair_width=2, fusion_marks=True)
     assert pair["cells"].shape == (8, 1) and pair["cell_size"] == 76
+    # Where the grid fits the picture, cells of one set look alike and of two differ.
+    cells = lumenweave.tile_set(seed, (896, 640))["cells"].ravel()
+    blocks = lumenweave.render(seed, (896, 640)).reshape(5, 128, 7, 128 * 3).swapaxes(1, 2)
+    looks = np.unique(blocks.reshape(35, -1), axis=0, return_inverse=True)[1].ravel()
+    assert len(set(zip(cells, looks))) == len(set(cells)) == len(set(looks))
 
 
 @pytest.mark.parametrize("call, error", [
@@ -120,3 +128,23 @@ def test_threads_render_at_once():
     assert set(results) == set(settings)
     for seed, arrays in results.items():
         assert all(np.array_equal(a, expected[seed]) for a in arrays), seed
+
+
+def test_other_threads_run_while_a_picture_is_made():
+    # The rendering thread's profile notes the call and its return from C (no
+    # thread switch can come between); the main thread's notes fall between them
+    # only if the GIL was given up.
+    log = io.StringIO()
+
+    def work():
+        sys.setprofile(functools.partial(print, file=log))
+        lumenweave.render(1, (1600, 1200))
+        sys.setprofile(None)
+
+    thread = threading.Thread(target=work)
+    thread.start()
+    while thread.is_alive():
+        log.write("main\n")
+    lines = log.getvalue().splitlines()
+    call, back = [i for i, line in enumerate(lines) if "built-in method render" in line]
+    assert "main" in lines[call + 1:back]

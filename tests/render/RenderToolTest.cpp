@@ -189,6 +189,12 @@ TEST_F(RenderToolTest, ABatchWritesEveryGoodEntryAndNamesEachBadLine) {
             QStringLiteral("lumenweave-render: %1 行目: ").arg(QList{2, 3, 7, 6}[i])))
             << lines[i].toStdString();
     EXPECT_FALSE(QFile::exists(output("bad.png")));
+    // An entry that fails only while it is made fails the batch too.
+    ASSERT_TRUE(batch.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    batch.write(R"({"output": "bad.png", "generator": "filter"})");
+    batch.close();
+    EXPECT_EQ(runTool({"--batch", batch.fileName()}, RLIM_INFINITY, false), 1);
+    EXPECT_TRUE(errorText.startsWith("lumenweave-render: 1 行目: ")) << errorText.toStdString();
     // The good entries are the GPU's pictures.
     const QByteArray batched[] = {bytes("a.png"), bytes("b.png")};
     ASSERT_EQ(runTool({"--seed", "1", "--size", "300x200", output("a.png")}), 0);
