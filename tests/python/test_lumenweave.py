@@ -136,9 +136,12 @@ def test_other_threads_run_while_a_picture_is_made():
     # only if the GIL was given up.
     log = io.StringIO()
 
+    frames = lumenweave.frames(1, (1600, 1200), 1, 1)
+
     def work():
         sys.setprofile(functools.partial(print, file=log))
         lumenweave.render(1, (1600, 1200))
+        next(frames)
         sys.setprofile(None)
 
     thread = threading.Thread(target=work)
@@ -146,5 +149,6 @@ def test_other_threads_run_while_a_picture_is_made():
     while thread.is_alive():
         log.write("main\n")
     lines = log.getvalue().splitlines()
-    call, back = [i for i, line in enumerate(lines) if "built-in method render" in line]
-    assert "main" in lines[call + 1:back]
+    for name in ("method render", "function next"):
+        call, back = [i for i, line in enumerate(lines) if f"built-in {name}" in line]
+        assert "main" in lines[call + 1:back], name
