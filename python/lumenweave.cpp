@@ -121,11 +121,21 @@ py::array_t<std::uint8_t> arrayOf(Packed p) {
     return py::array_t<std::uint8_t>({p.h, p.w, 3}, bytes, owner);
 }
 
+// Past the CPU routes' largest side a picture would come out cut short.
+void checkSize(const RequestRenderer& renderer, const RenderRequest& request) {
+    const QString refusal = frameSizeRefusal(renderer.snapshotAt(request.time),
+                                             request.animationRenderScale, kMaxImageSide, false);
+    if (!refusal.isEmpty())
+        throw py::value_error(refusal.toStdString());
+}
+
 py::array_t<std::uint8_t> renderArray(const RenderRequest& request) {
     Packed p;
     {
         py::gil_scoped_release unlocked;
-        p = pack(renderRequest(request));
+        RequestRenderer renderer(request);
+        checkSize(renderer, request);
+        p = pack(renderer.frame());
     }
     return arrayOf(std::move(p));
 }
@@ -137,6 +147,7 @@ public:
         : m_options(options), m_count(options.frameCount()) {
         py::gil_scoped_release unlocked;
         m_renderer = std::make_unique<RequestRenderer>(options.request);
+        checkSize(*m_renderer, options.request);
     }
 
     std::int64_t size() const { return m_count; }

@@ -155,22 +155,11 @@ void writeVideo(const RenderOptions& o, RequestRenderer& renderer, bool quiet) {
 void checkFrameSize(const RequestRenderer& renderer, const RenderOptions& o) {
     const RenderRequest& r = o.request;
     const bool onGpu = r.renderingMode == AppModel::RenderingMode::gpu && !r.withoutGpu;
-    const int largest = onGpu ? GpuTexture::largestSide() : kMaxImageSide;
-    const FrameSize pixels =
-        frameSize(renderer.snapshotAt(r.time), r.animationRenderScale, largest);
-    if (!pixels.fits())
-        fail(
-            tr("--size %1x%2 と --scale %3 では %4x%5 ピクセルになります。作れるのは一辺 1 から %6 "
-               "ピクセルまでです（%7）")
-                .arg(r.viewWidth)
-                .arg(r.viewHeight)
-                .arg(r.backingScale)
-                .arg(pixels.width)
-                .arg(pixels.height)
-                .arg(largest)
-                .arg(onGpu ? tr("このマシンの OpenGL のテクスチャの上限。CPU の生成器は %1 まで")
-                                 .arg(kMaxImageSide)
-                           : tr("CPU の生成器の上限")));
+    const QString refusal =
+        frameSizeRefusal(renderer.snapshotAt(r.time), r.animationRenderScale,
+                         onGpu ? GpuTexture::largestSide() : kMaxImageSide, onGpu);
+    if (!refusal.isEmpty())
+        fail(refusal);
 }
 
 // Writes what o asks for; quiet (a batch entry) leaves out the progress line

@@ -26,13 +26,15 @@ FrameImage failed(FrameImage::Failure failure) {
     return frame;
 }
 
+// The renderer's texts: the tool and the Python module say the same.
+QString tr(const char* text) {
+    return QCoreApplication::translate("lumenweave-render", text);
+}
+
 } // namespace
 
 QString failureText(FrameImage::Failure failure) {
     using Failure = FrameImage::Failure;
-    const auto tr = [](const char* text) {
-        return QCoreApplication::translate("lumenweave-render", text);
-    };
     switch (failure) {
     case Failure::none:
         break;
@@ -71,6 +73,24 @@ FrameSize frameSize(const RenderSnapshot& snapshot, double animationRenderScale,
     const double scale = passScale(snapshot.backingScale, animationRenderScale);
     return {std::round(snapshot.viewWidth * scale), std::round(snapshot.viewHeight * scale),
             largestSide};
+}
+
+QString frameSizeRefusal(const RenderSnapshot& snapshot, double animationRenderScale,
+                         int largestSide, bool onGpu) {
+    const FrameSize pixels = frameSize(snapshot, animationRenderScale, largestSide);
+    if (pixels.fits())
+        return {};
+    return tr("--size %1x%2 と --scale %3 では %4x%5 ピクセルになります。作れるのは一辺 1 から %6 "
+              "ピクセルまでです（%7）")
+        .arg(snapshot.viewWidth)
+        .arg(snapshot.viewHeight)
+        .arg(snapshot.backingScale)
+        .arg(pixels.width)
+        .arg(pixels.height)
+        .arg(largestSide)
+        .arg(onGpu ? tr("このマシンの OpenGL のテクスチャの上限。CPU の生成器は %1 まで")
+                         .arg(kMaxImageSide)
+                   : tr("CPU の生成器の上限"));
 }
 
 FrameImage renderFrameImage(const RenderSnapshot& snapshot, std::uint64_t patternSeed,

@@ -42,6 +42,10 @@ struct FrameSize {
     }
 };
 FrameSize frameSize(const RenderSnapshot& snapshot, double animationRenderScale, int largestSide);
+// One line naming the size, the scale, the pixels and the limit (the GPU's
+// largest texture when onGpu) when the frame does not fit; empty when it does.
+QString frameSizeRefusal(const RenderSnapshot& snapshot, double animationRenderScale,
+                         int largestSide, bool onGpu);
 
 // The seed as the image's text holds it: "0x" and sixteen hex digits.
 QString seedText(std::uint64_t patternSeed);

@@ -92,6 +92,7 @@ def test_tile_set_holds_the_seeds_known_values(seed, first_sets):
     (lambda: lumenweave.render(-1), ValueError),
     (lambda: lumenweave.render(2**64), ValueError),
     (lambda: lumenweave.render(1, (0, 10)), ValueError),
+    (lambda: lumenweave.render(1, (9000, 10), scale=2), ValueError),
     (lambda: lumenweave.render(1, (10,)), ValueError),
     (lambda: lumenweave.render(1, no_such_option=1), ValueError),
     (lambda: lumenweave.render(1, fps=30), ValueError),
