@@ -20,7 +20,7 @@ QRgb at(const RGBAImage& image, int x, int y) {
 
 } // namespace
 
-TEST(Autostereogram, MaxShiftAndConeTable) {
+TEST(Autostereogram, ConeTableAndRowsThatRepeatTheStripShiftedByTheCone) {
     for (auto [w, shift] : {std::pair{59, 3}, {60, 3}, {79, 3}, {200, 10}})
         EXPECT_EQ(sirdsMaxShift(w), shift) << w;
 
@@ -32,10 +32,7 @@ TEST(Autostereogram, MaxShiftAndConeTable) {
     // A new key is computed afresh.
     EXPECT_EQ(cache.shiftTable(4, 4, 11)[2 * 4 + 2], 11);
     EXPECT_EQ(cache.shiftTable(4, 4, 5)[2 * 4 + 1], 2); // 1.5 rounds away from zero
-}
 
-TEST(Autostereogram, RowsRepeatTheStripShiftedByTheCone) {
-    SIRDSShiftCache cache;
     for (int outW : {12, 20}) { // no wider than the strip: a plain copy
         const RGBAImage out = *makeAutostereogram(labelledStrip(20, 5), outW, 11, cache);
         ASSERT_EQ(out.size(), QSize(outW, 11));

@@ -29,7 +29,7 @@ template <typename F> int mismatches(const RGBAImage& image, F f) {
 
 } // namespace
 
-TEST(PatchSynthesis, SizesAndBytes) {
+TEST(PatchSynthesis, SizesBytesStripeDirectionAndFrequency) {
     EXPECT_EQ(synthesizePatchCPU(0, 64, 4, 0, 0, 0.3, 1, 1)->size(), QSize(1, 64));
     EXPECT_EQ(synthesizePatchCPU(1e308, NAN, 4, 0, 0, 0.3, 1, 1)->size(), QSize(kMaxImageSide, 1));
     // No contrast, or an envelope narrower than any pixel centre: 127.5 -> 127.
@@ -45,9 +45,7 @@ TEST(PatchSynthesis, SizesAndBytes) {
     EXPECT_EQ(grey(patch(8, NAN, 0, 0, 0.3, 1), 3, 5), 255);
     // Off centre, with R = 16 on a 64-pixel side: sigma is a fraction of R, 4.8 pixels.
     EXPECT_EQ(grey(patch(64, 4, 0, 0, 0.3, 1, 0.5), 40, 35), 146); // 146.3
-}
 
-TEST(PatchSynthesis, StripeDirectionAndFrequency) {
     // A very wide envelope leaves only the carrier: at 0 degrees every column
     // is constant, at 90 every row.
     const auto column = [](int x, int) { return std::pair{x, 0}; };

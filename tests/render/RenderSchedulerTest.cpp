@@ -64,27 +64,26 @@ TEST(Scheduler, RequestsFoldIntoOneForcedReplayAndStalePassesInstallNothing) {
     ASSERT_TRUE(textures.wait(30000));
     ASSERT_NE(state.leftTexture(), nullptr);
     EXPECT_EQ(state.leftTexture()->height(), 24) << "render scale 0.5";
-}
 
-TEST(SchedulerLifetime, PassOutlivingItsStatePostsNothing) {
-    auto model = makeMemoryModel();
-    model->setRenderingMode(AppModel::RenderingMode::cpu);
+    // The window closes while its pass runs: the pass posts nothing.
     std::function<void()> pass;
-    auto state = std::make_unique<RenderState>(*model);
-    state->setExecutor([&pass](std::function<void()> p) { pass = std::move(p); });
-    state->viewSize = QSizeF(32, 32);
-    state->requestRender(true);
+    auto closing = std::make_unique<RenderState>(*model);
+    closing->setExecutor([&pass](std::function<void()> p) { pass = std::move(p); });
+    closing->viewSize = QSizeF(32, 32);
+    closing->requestRender(true);
     ASSERT_TRUE(pass);
-    state.reset(); // the window closes while its pass runs
+    closing.reset();
     pass();
     QCoreApplication::processEvents();
 }
 
 // The uploader records which image it got.
-TEST(Completion, InstallsCurrentFramesAndCountsOnlySuccesses) {
+TEST(Completion, InstallsCurrentFramesCountsOnlySuccessesAndSecondsOfFrames) {
     auto model = makeMemoryModel();
     RenderState state(*model);
     std::vector<QSize> uploaded;
+    double now = 100.0;
+    state.setClock([&now] { return now; });
     state.setExecutor([](std::function<void()>) {});
     state.setUploader([&](const std::optional<RGBAImage>& image) {
         uploaded.push_back(image ? image->size() : QSize());
@@ -130,15 +129,10 @@ TEST(Completion, InstallsCurrentFramesAndCountsOnlySuccesses) {
     EXPECT_EQ(uploaded, (std::vector<QSize>{
                             {40, 10}, {20, 10}, {21, 10}, {30, 20}, {12, 10}, {14, 10}, {16, 10}}));
     EXPECT_EQ(state.frameCount, 5);
-}
 
-TEST(FrameCounter, CountsFramesOfWindowsOfAtLeastOneSecond) {
-    auto model = makeMemoryModel();
-    RenderState state(*model);
-    double now = 100.0;
-    state.setClock([&now] { return now; });
+    // The rate counts the frames of windows of at least one second.
+    state.frameCount = 0;
     QSignalSpy changed(&state, &RenderState::lastFpsChanged);
-
     for (double t : {100.0, 100.4, 100.8, 101.2}) {
         EXPECT_EQ(state.lastFps, 0);
         now = t;
@@ -147,7 +141,6 @@ TEST(FrameCounter, CountsFramesOfWindowsOfAtLeastOneSecond) {
     EXPECT_EQ(state.lastFps, 4);
     EXPECT_EQ(state.frameCount, 0);
     EXPECT_EQ(changed.count(), 1);
-
     // Slower than one frame a second: each frame closes a window of its own.
     now = 103.5;
     state.countFrame();

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -69,10 +70,23 @@ protected:
         outputText = QString::fromUtf8(standardOutput);
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
+    // Runs it expecting exit code `code` and one line of standard error that says `why`.
+    void failsWithOneLine(const QStringList& arguments, const char* why, int code = 1,
+                          rlim_t fileSizeLimit = RLIM_INFINITY, bool withDisplay = true) {
+        SCOPED_TRACE(arguments.join(' ').toStdString());
+        EXPECT_EQ(runTool(arguments, fileSizeLimit, withDisplay), code);
+        EXPECT_EQ(errorText.count('\n'), 1) << errorText.toStdString();
+        EXPECT_TRUE(errorText.contains(QString::fromUtf8(why))) << errorText.toStdString();
+    }
     QString output(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
     QByteArray bytes(const char* name) const {
         QFile file(output(name));
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    void write(const char* name, const QByteArray& text) const {
+        QFile file(output(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(text);
     }
 
     QTemporaryDir dir;
@@ -134,54 +148,29 @@ TEST_F(RenderToolTest, FullWindowLayoutsAreMadeOfTheEyesRenderedAlone) {
             ASSERT_EQ(pair.pixel(x, y), (y % 2 ? right : left).pixel(x, y)) << x << "," << y;
 }
 
-TEST_F(RenderToolTest, HelpAndBadOptionsNeedNoDisplay) {
+// Without a display the renderer helps, refuses and draws the GPU generator's
+// bytes on the CPU, alone and in a batch.
+TEST_F(RenderToolTest, WithoutADisplayTheGpuGeneratorsBytesComeFromTheCpuAloneOrInABatch) {
     EXPECT_EQ(runTool({"--help"}, RLIM_INFINITY, false), 0);
     EXPECT_TRUE(outputText.contains("使い方: lumenweave-render")) << outputText.toStdString();
     // Each option's checks are the parser's (FramesByTime); here the tool says so.
-    for (const QStringList& arguments :
-         {QStringList{"--no-such-option", output("x.png")}, QStringList{}}) {
-        EXPECT_EQ(runTool(arguments, RLIM_INFINITY, false), 1);
-        EXPECT_EQ(errorText.count('\n'), 1) << errorText.toStdString();
-        EXPECT_TRUE(errorText.startsWith("lumenweave-render: "));
-    }
+    failsWithOneLine({"--no-such-option", output("x.png")}, "lumenweave-render: ", 1, RLIM_INFINITY,
+                     false);
+    failsWithOneLine({}, "lumenweave-render: ", 1, RLIM_INFINITY, false);
     EXPECT_FALSE(QFile::exists(output("x.png")));
-}
-
-TEST_F(RenderToolTest, WithoutADisplayTheGpuGeneratorsBytesComeFromTheCpu) {
-    const QStringList cases[] = {
-        {"--seed", "1", "--size", "800x600"},
-        {"--seed", "4", "--size", "500x300", "--autostereogram", "--color", "--time", "1.5",
-         "--rotation", "--breathing"},
-        {"--seed", "6", "--size", "400x300", "--stereo", "--spins", "--phase-drift", "--time", "3",
-         "--scale", "1.5"},
-    };
-    for (const QStringList& arguments : cases) {
-        ASSERT_EQ(runTool(arguments + QStringList{output("gpu.png")}), 0)
-            << errorText.toStdString();
-        ASSERT_EQ(runTool(arguments + QStringList{output("cpu.png")}, RLIM_INFINITY, false), 0);
-        EXPECT_TRUE(errorText.isEmpty()) << errorText.toStdString();
-        EXPECT_TRUE(bytes("cpu.png") == bytes("gpu.png")) << arguments.join(' ').toStdString();
-    }
-    ASSERT_EQ(runTool({"--verbose", output("cpu.png")}, RLIM_INFINITY, false), 0);
-    EXPECT_EQ(errorText.count('\n'), 1) << "the route is named only when asked";
     EXPECT_EQ(runTool({"--generator", "filter", output("f.png")}, RLIM_INFINITY, false), 2);
-}
 
-TEST_F(RenderToolTest, ABatchWritesEveryGoodEntryAndNamesEachBadLine) {
-    QFile batch(output("batch.jsonl"));
-    ASSERT_TRUE(batch.open(QIODevice::WriteOnly));
-    batch.write(QStringLiteral(R"({"output": "%1", "seed": 1, "size": "300x200"}
+    write("batch.jsonl", QStringLiteral(R"({"output": "%1", "seed": 1, "size": "300x200"}
 {"output": "bad.png", "seed": 2
 {"output": "bad.png", "no-such-option": true}
 
-{"output": "%2", "seed": 5, "size": "200x150", "patch-size": 40, "autostereogram": true, "time": 1.5, "rotation": true}
+{"output": "%2", "seed": 5, "size": "200x150", "patch-size": 40, "autostereogram": true, "color": true, "time": 1.5, "rotation": true, "breathing": true}
 {"output": "bad.png", "generator": "filter"}
 {"output": "bad.png", "seed": 18446744073709551615}
 )")
-                    .arg(output("a.png"), output("b.png"))
-                    .toUtf8());
-    batch.close();
-    EXPECT_EQ(runTool({"--batch", batch.fileName()}, RLIM_INFINITY, false), 1);
+                             .arg(output("a.png"), output("b.png"))
+                             .toUtf8());
+    EXPECT_EQ(runTool({"--batch", output("batch.jsonl")}, RLIM_INFINITY, false), 1);
     const QStringList lines = errorText.split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 4) << errorText.toStdString();
     for (int i = 0; i < 4; ++i) // what cannot be read first, in line order
@@ -189,20 +178,24 @@ TEST_F(RenderToolTest, ABatchWritesEveryGoodEntryAndNamesEachBadLine) {
             QStringLiteral("lumenweave-render: %1 行目: ").arg(QList{2, 3, 7, 6}[i])))
             << lines[i].toStdString();
     EXPECT_FALSE(QFile::exists(output("bad.png")));
+    const QStringList b = QStringLiteral("--seed 5 --size 200x150 --patch-size 40 --autostereogram "
+                                         "--color --time 1.5 --rotation --breathing")
+                              .split(' ');
+    ASSERT_EQ(runTool(b + QStringList{"--verbose", output("alone.png")}, RLIM_INFINITY, false), 0);
+    EXPECT_EQ(errorText.count('\n'), 1) << errorText.toStdString();
+
+    // The GPU's pictures, byte for byte.
+    ASSERT_EQ(runTool({"--seed", "1", "--size", "300x200", output("gpu-a.png")}), 0);
+    EXPECT_TRUE(errorText.isEmpty()) << "the route is named only when asked";
+    ASSERT_EQ(runTool(b + QStringList{output("gpu-b.png")}), 0) << errorText.toStdString();
+    EXPECT_TRUE(!bytes("a.png").isEmpty() && bytes("a.png") == bytes("gpu-a.png"));
+    EXPECT_TRUE(!bytes("b.png").isEmpty() && bytes("b.png") == bytes("gpu-b.png"));
+    EXPECT_TRUE(bytes("alone.png") == bytes("gpu-b.png"));
+
     // An entry that fails only while it is made fails the batch too.
-    ASSERT_TRUE(batch.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    batch.write(R"({"output": "bad.png", "generator": "filter"})");
-    batch.close();
-    EXPECT_EQ(runTool({"--batch", batch.fileName()}, RLIM_INFINITY, false), 1);
+    write("batch.jsonl", R"({"output": "bad.png", "generator": "filter"})");
+    EXPECT_EQ(runTool({"--batch", output("batch.jsonl")}, RLIM_INFINITY, false), 1);
     EXPECT_TRUE(errorText.startsWith("lumenweave-render: 1 行目: ")) << errorText.toStdString();
-    // The good entries are the GPU's pictures.
-    const QByteArray batched[] = {bytes("a.png"), bytes("b.png")};
-    ASSERT_EQ(runTool({"--seed", "1", "--size", "300x200", output("a.png")}), 0);
-    ASSERT_EQ(runTool({"--seed", "5", "--size", "200x150", "--patch-size", "40", "--autostereogram",
-                       "--time", "1.5", "--rotation", output("b.png")}),
-              0);
-    EXPECT_TRUE(!batched[0].isEmpty() && batched[0] == bytes("a.png"));
-    EXPECT_TRUE(!batched[1].isEmpty() && batched[1] == bytes("b.png"));
 }
 
 TEST_F(RenderToolTest, VideosHoldTheFramesOfTheirTimes) {
@@ -234,75 +227,39 @@ TEST_F(RenderToolTest, VideosHoldTheFramesOfTheirTimes) {
     EXPECT_EQ(probe(output("l.mkv")), "32,32,10/1,120");
 }
 
-// Mounts a small tmpfs at a new folder for the test's lifetime; root only.
-class SmallDisk {
-public:
-    explicit SmallDisk(const QString& path) : m_path(path) {
-        QDir().mkpath(path);
-        m_mounted = geteuid() == 0 && QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k",
-                                                                  "tmpfs", path}) == 0;
-    }
-    ~SmallDisk() {
-        if (m_mounted)
-            QProcess::execute("umount", {m_path});
-    }
-    bool mounted() const { return m_mounted; }
-    bool makeReadOnly() { return QProcess::execute("mount", {"-o", "remount,ro", m_path}) == 0; }
-
-private:
-    QString m_path;
-    bool m_mounted = false;
-};
-
 TEST_F(RenderToolTest, AFailedVideoLeavesNothingAndSaysWhyInOneLine) {
     const QStringList clip = {"--rotation", "--size", "320x240", "--fps", "10", "--duration", "1"};
-    const auto failsWithOneLine = [&](const QStringList& arguments, const char* why,
-                                      rlim_t fileSizeLimit = RLIM_INFINITY) {
-        SCOPED_TRACE(arguments.join(' ').toStdString());
-        EXPECT_EQ(runTool(arguments, fileSizeLimit), 1);
-        EXPECT_EQ(errorText.count('\n'), 1) << errorText.toStdString();
-        EXPECT_TRUE(errorText.contains(QString::fromUtf8(why))) << errorText.toStdString();
-    };
-    failsWithOneLine({"--duration", "1", output("x.avi")}, "拡張子");
-    failsWithOneLine({"--fps", "1000", "--duration", "1", output("x.mkv")}, "--fps");
-    failsWithOneLine({"--duration", "-1", output("x.mkv")}, "--duration");
     // Stopped part way, as by a full disk: the old file stays byte for byte.
-    QFile old(output("old.mkv"));
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-    old.write("old");
-    old.close();
-    failsWithOneLine(clip + QStringList{output("old.mkv")}, "上限", 8192);
-    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
-    EXPECT_EQ(old.readAll(), "old");
+    write("old.mkv", "old");
+    failsWithOneLine(clip + QStringList{output("old.mkv")}, "上限", 1, 8192);
+    EXPECT_EQ(bytes("old.mkv"), "old");
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"old.mkv"});
 
-    SmallDisk disk(output("disk"));
-    if (!disk.mounted())
+    // A full disk and a read-only folder: a small tmpfs, which only root mounts.
+    const QString disk = output("disk");
+    QDir().mkpath(disk);
+    if (geteuid() != 0 ||
+        QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", disk}) != 0)
         GTEST_SKIP() << "a full disk and a read-only folder need a tmpfs, which only root mounts";
+    const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {disk}); });
     failsWithOneLine(clip + QStringList{output("disk/v.mkv")}, "ディスクの空き");
-    EXPECT_TRUE(
-        QDir(output("disk")).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
-    ASSERT_TRUE(disk.makeReadOnly());
+    EXPECT_TRUE(QDir(disk).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    ASSERT_EQ(QProcess::execute("mount", {"-o", "remount,ro", disk}), 0);
     failsWithOneLine(clip + QStringList{output("disk/v.mp4")}, "読み取り専用");
 }
 
 TEST_F(RenderToolTest, ReplacesOnlyFilesAndStreamsToFifosDevicesAndPipes) {
     const QStringList small{"--size", "64x64", "--generator", "cpu"};
     // Never a picture smaller than asked for: the one line names the limit.
-    EXPECT_EQ(runTool({"--size", "16384x16384", "--scale", "8", output("x.png")}), 1);
-    EXPECT_TRUE(errorText.contains(QString::number(kMaxImageSide))) << errorText.toStdString();
+    failsWithOneLine({"--size", "16384x16384", "--scale", "8", output("x.png")},
+                     qPrintable(QString::number(kMaxImageSide)));
     EXPECT_FALSE(QFile::exists(output("x.png")));
 
-    QFile old(output("old.png"));
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
     const QByteArray before(300, 'x');
-    old.write(before);
-    old.close();
+    write("old.png", before);
     // The file-size limit stops the new PNG part way, as a full disk would.
-    EXPECT_NE(runTool(QStringList(small) << output("old.png"), 1024), 0);
-    EXPECT_EQ(errorText.count('\n'), 1) << errorText.toStdString();
-    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(old.readAll() == before) << "the old file is left byte for byte";
+    failsWithOneLine(QStringList(small) << output("old.png"), "", 1, 1024);
+    EXPECT_TRUE(bytes("old.png") == before) << "the old file is left byte for byte";
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"old.png"}); // no leftovers
 
     // Standard output, here a pipe.
@@ -328,8 +285,7 @@ TEST_F(RenderToolTest, ReplacesOnlyFilesAndStreamsToFifosDevicesAndPipes) {
 
     // A folder is refused in one line, before any work.
     ASSERT_TRUE(QDir(dir.path()).mkdir("folder.png"));
-    EXPECT_EQ(runTool(QStringList(small) << output("folder.png")), 1);
-    EXPECT_EQ(errorText.count('\n'), 1) << errorText.toStdString();
+    failsWithOneLine(QStringList(small) << output("folder.png"), "");
     EXPECT_EQ(fileType(output("folder.png")), mode_t(S_IFDIR));
 
     // Character devices: copies of /dev/null and /dev/full, made here.
@@ -338,9 +294,7 @@ TEST_F(RenderToolTest, ReplacesOnlyFilesAndStreamsToFifosDevicesAndPipes) {
         ::mknod(QFile::encodeName(full).constData(), S_IFCHR | 0600, makedev(1, 7)) != 0)
         GTEST_SKIP() << "no right to make device nodes here";
     EXPECT_EQ(runTool(QStringList(small) << null), 0) << errorText.toStdString();
-    EXPECT_EQ(runTool(QStringList(small) << full), 1);
-    EXPECT_TRUE(errorText.contains(QString::fromLocal8Bit(std::strerror(ENOSPC))))
-        << errorText.toStdString();
+    failsWithOneLine(QStringList(small) << full, std::strerror(ENOSPC));
     for (const QString& device : {null, full})
         EXPECT_EQ(fileType(device), mode_t(S_IFCHR)) << device.toStdString();
 }

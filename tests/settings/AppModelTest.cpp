@@ -42,13 +42,6 @@ protected:
 
 } // namespace
 
-TEST_F(AppModelTest, EmptyStoreGivesDefaultsAndWritesOnlyTheTwoFixedKeys) {
-    EXPECT_FALSE(m.isStereoscopicMode() || m.isAutostereogramMode() || m.isAnyAnimationEnabled());
-    EXPECT_EQ(store->values().size(), 2);
-    EXPECT_EQ(stored("renderingMode").toString(), QStringLiteral("Metal"));
-    EXPECT_EQ(stored("colorModeBlackLevel").toDouble(), 1.0);
-}
-
 TEST(AppModel, RestoreClampsAndRewritesButKeepsUnreadableValuesInTheStore) {
     struct Row {
         const char* key;
@@ -128,7 +121,7 @@ TEST(AppModel, StereoLayoutFromItsKeyElseFromTheOlderCrossEyedKey) {
     }
 }
 
-TEST_F(AppModelTest, ClampedAssignmentNotifiesTwiceAndStoresTheClampedValue) {
+TEST_F(AppModelTest, ClampedAssignmentNotifiesTwiceAndDepthModesExcludeEachOther) {
     QList<double> seen;
     QObject::connect(&m, &AppModel::displayGammaChanged, [&] { seen << m.displayGamma(); });
     SignalLog log(m);
@@ -146,9 +139,34 @@ TEST_F(AppModelTest, ClampedAssignmentNotifiesTwiceAndStoresTheClampedValue) {
     EXPECT_EQ(stored("colorModeBlackLevel").toDouble(), 1.0);
     m.setDisplayGamma(std::numeric_limits<double>::quiet_NaN()); // must not recurse forever
     EXPECT_EQ(m.displayGamma(), 0.5);
+
+    // The depth modes exclude each other both ways.
+    m.setIsStereoscopicMode(true);
+    bool bothSeen = false;
+    QObject::connect(&m, &AppModel::changed,
+                     [&] { bothSeen |= m.isStereoscopicMode() && m.isAutostereogramMode(); });
+    log.names.clear();
+    m.setIsAutostereogramMode(true);
+    EXPECT_FALSE(m.isStereoscopicMode());
+    EXPECT_EQ(stored("isStereoscopicMode"), QVariant(false));
+    EXPECT_EQ(stored("isAutostereogramMode"), QVariant(true));
+    EXPECT_EQ(log.names, (QStringList{"isStereoscopicModeChanged", "changed",
+                                      "isAutostereogramModeChanged", "changed"}));
+    EXPECT_FALSE(bothSeen);
+
+    m.setIsStereoscopicMode(true);
+    EXPECT_FALSE(m.isAutostereogramMode());
+    EXPECT_EQ(stored("isAutostereogramMode"), QVariant(false));
+    m.setIsAutostereogramMode(false); // turning one off leaves the other alone
+    EXPECT_TRUE(m.isStereoscopicMode());
 }
 
-TEST_F(AppModelTest, SameValueWritesSilentlyAndTransientValuesNotifyWithoutWriting) {
+TEST_F(AppModelTest, EmptyStoreGivesDefaultsAndSameValuesWriteSilently) {
+    EXPECT_FALSE(m.isStereoscopicMode() || m.isAutostereogramMode() || m.isAnyAnimationEnabled());
+    EXPECT_EQ(store->values().size(), 2) << "only the two fixed keys";
+    EXPECT_EQ(stored("renderingMode").toString(), QStringLiteral("Metal"));
+    EXPECT_EQ(stored("colorModeBlackLevel").toDouble(), 1.0);
+
     SignalLog log(m);
     int writes = store->writeCount();
     m.setMaxPatchSize(128.0);
@@ -176,27 +194,6 @@ TEST_F(AppModelTest, SameValueWritesSilentlyAndTransientValuesNotifyWithoutWriti
     EXPECT_FALSE(m.isAnyAnimationEnabled());
     m.setIsBreathingEnabled(true);
     EXPECT_TRUE(m.isAnyAnimationEnabled());
-}
-
-TEST_F(AppModelTest, DepthModesExcludeEachOtherBothWays) {
-    m.setIsStereoscopicMode(true);
-    bool bothSeen = false;
-    QObject::connect(&m, &AppModel::changed,
-                     [&] { bothSeen |= m.isStereoscopicMode() && m.isAutostereogramMode(); });
-    SignalLog log(m);
-    m.setIsAutostereogramMode(true);
-    EXPECT_FALSE(m.isStereoscopicMode());
-    EXPECT_EQ(stored("isStereoscopicMode"), QVariant(false));
-    EXPECT_EQ(stored("isAutostereogramMode"), QVariant(true));
-    EXPECT_EQ(log.names, (QStringList{"isStereoscopicModeChanged", "changed",
-                                      "isAutostereogramModeChanged", "changed"}));
-    EXPECT_FALSE(bothSeen);
-
-    m.setIsStereoscopicMode(true);
-    EXPECT_FALSE(m.isAutostereogramMode());
-    EXPECT_EQ(stored("isAutostereogramMode"), QVariant(false));
-    m.setIsAutostereogramMode(false); // turning one off leaves the other alone
-    EXPECT_TRUE(m.isStereoscopicMode());
 }
 
 TEST_F(AppModelTest, ResetRestoresDefaultsAndRewritesEveryKey) {
