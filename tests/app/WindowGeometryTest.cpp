@@ -2,18 +2,6 @@
 
 #include <gtest/gtest.h>
 
-TEST(WindowGeometry, DefaultSizeFitsTheScreenItOpensOn) {
-    // A 960 x 640 window at device-pixel-ratio 2 on a 1920 x 1200 screen.
-    const QRect small(0, 0, 960, 600);
-    const QRect fitted = defaultWindowGeometry(QSize(960, 640), small);
-    EXPECT_TRUE(small.contains(fitted));
-    EXPECT_LT(fitted.height(), 600) << "room for the frame";
-    EXPECT_NEAR(double(fitted.width()) / fitted.height(), 1.5, 0.01);
-
-    const QRect large(100, 50, 1920, 1080);
-    EXPECT_EQ(defaultWindowGeometry(QSize(960, 640), large), QRect(580, 270, 960, 640));
-}
-
 TEST(WindowGeometry, StoredTextIsReadStrictly) {
     EXPECT_EQ(parseWindowGeometry(formatWindowGeometry(QRect(-20, 30, 800, 600))),
               QRect(-20, 30, 800, 600));
@@ -23,7 +11,17 @@ TEST(WindowGeometry, StoredTextIsReadStrictly) {
     EXPECT_FALSE(parseWindowGeometry(QVariant(42)));
 }
 
-TEST(WindowGeometry, FitsIntoTheScreensPresentNow) {
+TEST(WindowGeometry, DefaultAndRestoredPlacesFitTheScreensPresentNow) {
+    // A 960 x 640 window at device-pixel-ratio 2 on a 1920 x 1200 screen.
+    const QRect small(0, 0, 960, 600);
+    const QRect fitted = defaultWindowGeometry(QSize(960, 640), small);
+    EXPECT_TRUE(small.contains(fitted));
+    EXPECT_LT(fitted.height(), 600) << "room for the frame";
+    EXPECT_NEAR(double(fitted.width()) / fitted.height(), 1.5, 0.01);
+
+    const QRect large(100, 50, 1920, 1080);
+    EXPECT_EQ(defaultWindowGeometry(QSize(960, 640), large), QRect(580, 270, 960, 640));
+
     const QList<QRect> screens{QRect(0, 0, 1920, 1080), QRect(1920, 0, 1280, 1024)};
     // Inside a screen: as it was.
     EXPECT_EQ(fitIntoScreens(QRect(2000, 100, 800, 600), screens, 30), QRect(2000, 100, 800, 600));

@@ -67,14 +67,6 @@ protected:
 
 } // namespace
 
-TEST(ContentView, NothingBeforeTheCanvasAppears) {
-    Parts p; // randomizing before the canvas appears is left to the application test
-    p.model.setIsColorInverted(true);
-    QTest::qWait(0);
-    EXPECT_EQ(p.requests.count(), 0);
-    EXPECT_FALSE(p.view.presenter()->presenterState().leftTexture);
-}
-
 TEST(ContentView, FirstFrameComesWhateverAnimationsAreOn) {
     for (int kinds = 0; kinds < 64; ++kinds) {
         SCOPED_TRACE("rotation, phase, breathing, spin, illuminant, paused: " +
@@ -90,6 +82,9 @@ TEST(ContentView, FirstFrameComesWhateverAnimationsAreOn) {
         SystemLoadMonitor monitor{QStringLiteral("/nonexistent"), false};
         ContentView view{model, nullptr, &monitor};
         view.renderState().setExecutor([](std::function<void()>) {});
+        model.setMaxPatchSize(64);
+        QTest::qWait(0);
+        ASSERT_EQ(view.renderState().renderCount(), 0) << "nothing before the canvas appears";
         view.resize(200, 150);
         view.show();
         // The appearance or the first tick asks for it.
@@ -108,14 +103,6 @@ TEST_F(ContentViewReactions, TriggerRowsRenderOnlyOnAChangeThatApplies) {
     model.setDisplayBlackLift(0.1);
     model.setStereoLayout(StereoLayout::cross);
     EXPECT_EQ(settle(), none);
-
-    // The model pins the black level, so its row is driven directly.
-    const RenderTriggerState before = RenderTriggerState::fromModel(model);
-    RenderTriggerState after = before;
-    after.colorModeBlackLevel = 0.5;
-    EXPECT_EQ(reactionTo([&] { view.handleRenderTriggerChange(before, after); }), forced);
-    reactionTo([&] { model.setIsColorMode(false); });
-    EXPECT_EQ(reactionTo([&] { view.handleRenderTriggerChange(before, after); }), none);
 }
 
 TEST_F(ContentViewReactions, TileSetRowsRebuildForTheNewGeometry) {
@@ -155,29 +142,14 @@ TEST_F(ContentViewReactions, TileSetRowsRebuildForTheNewGeometry) {
     EXPECT_LT(rebuilt(), before);
     EXPECT_EQ(reactionTo([&] { model.setShowFusionMarks(true); }), forced);
     EXPECT_EQ(view.presenter()->presenterState().stereoPair, state().stereoPairSize());
-}
 
-TEST_F(ContentViewReactions, LeavingStereoDropsTheRightEyeAtOnce) {
-    reactionTo([&] { model.setIsStereoscopicMode(true); });
+    // Leaving stereo drops the right eye at once, here and in the presenter.
     showGrey(true);
-    ASSERT_NE(view.presenter(), nullptr);
     EXPECT_EQ(reactionTo([&] { model.setIsStereoscopicMode(false); }), forced);
     EXPECT_FALSE(state().rightTexture());
     EXPECT_TRUE(state().leftTexture());
     EXPECT_FALSE(view.presenter()->presenterState().rightTexture);
     EXPECT_FALSE(view.presenter()->presenterState().isStereoscopic);
-}
-
-TEST_F(ContentViewReactions, MotionDefersToTicksOnlyWhileTicksCome) {
-    model.setIsStereoscopicMode(true);
-    reactionTo([&] { model.setIsPhaseAnimationEnabled(true); });
-    EXPECT_EQ(reactionTo([&] { model.setStereoPhaseDisparity(0.1); }), none);
-    EXPECT_EQ(reactionTo([&] { model.setIsStereoscopicMode(false); }), none);
-
-    // Paused with the illuminant off nothing ticks, so changes render now.
-    reactionTo([&] { model.setIsAnimationPaused(true); });
-    EXPECT_EQ(reactionTo([&] { model.setIsStereoscopicMode(true); }), forced);
-    EXPECT_EQ(reactionTo([&] { model.setStereoPhaseDisparity(0.3); }), forced);
 }
 
 TEST_F(ContentViewReactions, AnimationDrivesTheLinkAndItsEndRendersTheStillPicture) {
@@ -188,6 +160,8 @@ TEST_F(ContentViewReactions, AnimationDrivesTheLinkAndItsEndRendersTheStillPictu
     ASSERT_NE(link(), nullptr);
     EXPECT_EQ(view.statusText(), QStringLiteral("  0fps"));
     EXPECT_EQ(link()->range().maximum, 60.0f);
+    EXPECT_EQ(reactionTo([&] { model.setIsStereoscopicMode(true); }), none);
+    EXPECT_EQ(reactionTo([&] { model.setStereoPhaseDisparity(0.1); }), none);
 
     // Inversion is a render trigger even while animating; colour mode is not.
     EXPECT_EQ(reactionTo([&] { model.setIsColorInverted(true); }), forced);
@@ -202,6 +176,8 @@ TEST_F(ContentViewReactions, AnimationDrivesTheLinkAndItsEndRendersTheStillPictu
     EXPECT_EQ(view.statusText(), QStringLiteral("一時停止"));
     EXPECT_TRUE(state().randomSpinTiles.empty());
     EXPECT_EQ(state().randomSpinTimeAccum, 0.0);
+    // Paused with the illuminant off nothing ticks, so changes render now.
+    EXPECT_EQ(reactionTo([&] { model.setStereoPhaseDisparity(0.3); }), forced);
 
     // The illuminant drift ignores the pause; low power takes it to the floor.
     EXPECT_EQ(reactionTo([&] { model.setIsIlluminantMode(true); }), none);
@@ -232,7 +208,14 @@ TEST_F(ContentViewReactions, ResizeBurstAppliesOnceAfterTheLastChange) {
     EXPECT_EQ(settle(), none);
 }
 
-TEST_F(ContentViewReactions, RandomizeRendersANewSeedEvenWhenAskedWhileHidden) {
+TEST_F(ContentViewReactions, HiddenWindowIsSuspendedAndCatchesUpOnReturn) {
+    // The first presenter keeps the platform window (no flash, no lost focus).
+    const QPointer<QWindow> platformWindow = view.windowHandle();
+    showGrey(false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.presenter()->drawCount() > 0; }, 5000));
+    EXPECT_FALSE(platformWindow.isNull());
+
+    // A randomize renders a new seed, also when asked while hidden.
     auto seed = state().patternSeed;
     EXPECT_EQ(reactionTo([&] { model.requestRandomize(); }), forced);
     EXPECT_NE(state().patternSeed, seed);
@@ -245,14 +228,6 @@ TEST_F(ContentViewReactions, RandomizeRendersANewSeedEvenWhenAskedWhileHidden) {
     ASSERT_TRUE(suspendedBy(false));
     EXPECT_EQ(settle(), forced);
     EXPECT_NE(state().tiles.animationTileParams, tiles);
-}
-
-TEST_F(ContentViewReactions, HiddenWindowIsSuspendedAndCatchesUpOnReturn) {
-    // The first presenter keeps the platform window (no flash, no lost focus).
-    const QPointer<QWindow> platformWindow = view.windowHandle();
-    showGrey(false);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return view.presenter()->drawCount() > 0; }, 5000));
-    EXPECT_FALSE(platformWindow.isNull());
     reactionTo([&] { model.setIsPhaseAnimationEnabled(true); });
     view.showMinimized();
     EXPECT_TRUE(QTest::qWaitFor([&] { return state().isLifecycleSuspended; }, 5000));
@@ -272,8 +247,9 @@ TEST_F(ContentViewReactions, HiddenWindowIsSuspendedAndCatchesUpOnReturn) {
 }
 
 // Where the overlays show on screen is checked end to end; here, what a click
-// on or beside the bar does, and that hiding it gives the field back.
-TEST_F(ContentViewReactions, OnlyATapOnTheStatusBarTogglesItsDetail) {
+// on or beside the bar does, that hiding it gives the field back, and where
+// Space goes.
+TEST_F(ContentViewReactions, OnlyATapOnTheStatusBarTogglesItsDetailAndSpaceAlwaysPauses) {
     showGrey(false);
     auto grey = [&](QPoint at) { return qGray(view.presenter()->grabFrame().pixel(at)); };
     const int field = grey({200, 200});
@@ -289,14 +265,14 @@ TEST_F(ContentViewReactions, OnlyATapOnTheStatusBarTogglesItsDetail) {
     EXPECT_TRUE(view.statusBar()->isDetailed());
     reactionTo([&] { model.setShowStatusBar(false); });
     EXPECT_EQ(grey({bar.left() + 3, bar.center().y()}), field);
-}
 
-TEST_F(ContentViewReactions, SpaceReachesTheKeyCatcherFromThePresenterAndItsHost) {
-    // The host as the window's focus widget, and the GL window itself.
+    // Space reaches the key catcher from the host as the window's focus widget,
+    // and from the GL window itself.
     view.presenterHost()->setFocus();
     QTest::keyClick(view.windowHandle(), Qt::Key_Space);
     EXPECT_TRUE(model.isAnimationPaused());
-    QTest::keyClick(view.presenter(), Qt::Key_Space);
+    // Space without Ctrl, whatever else is held.
+    QTest::keyClick(view.presenter(), Qt::Key_Space, Qt::ShiftModifier | Qt::AltModifier);
     EXPECT_FALSE(model.isAnimationPaused());
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return view.modeChangeMessage() == QStringLiteral("アニメーション: 再開"); }, 5000));

@@ -93,29 +93,43 @@ TEST(ControlPanelView, EveryControlAssignsItsSetting) {
     EXPECT_FALSE(p.model.isIlluminantMode());
     QTest::keyClick(picker, Qt::Key_Home); // モノクロ
     EXPECT_FALSE(p.model.isColorMode() || p.model.isIlluminantMode());
-}
 
-TEST(ControlPanelView, ResetReturnsEveryControlToDefaults) {
-    Panel p;
-    p.model.setMaxPatchSize(192.0);
+    // The reset button: every control shows the defaults again.
     p.model.setIsColorMode(true);
     p.model.setIsAutostereogramMode(true);
-    p.model.setIsPhaseAnimationEnabled(true);
-    p.model.setAnimationRenderScale(0.5);
-    AnimationSpeeds::apply(AnimationSpeed::slow, p.model);
-
     p.click(p.find<QPushButton>("resetButton"));
-    EXPECT_EQ(p.shownSegment("maxPatchSizePicker"), 1);
+    EXPECT_FALSE(p.find<QCheckBox>("phaseSwitch")->isChecked());
     EXPECT_EQ(p.find<QComboBox>("colorModePicker")->currentIndex(), 0);
     EXPECT_EQ(p.find<QComboBox>("depthModePicker")->currentIndex(), 0);
     EXPECT_FALSE(p.find<SettingRow>("stripColumnsRow")->isVisibleTo(&p.view));
-    EXPECT_FALSE(p.find<QCheckBox>("phaseSwitch")->isChecked());
+    EXPECT_EQ(p.shownSegment("maxPatchSizePicker"), 1);
     EXPECT_EQ(p.shownSegment("animationSpeedPicker"), 1);
     EXPECT_EQ(p.shownSegment("renderScalePicker"), 2);
 }
 
-TEST(ControlPanelView, DepthPickerAndStripColumnsStepper) {
+TEST(ControlPanelView, ValueTextsHighlightsDepthPickerAndStripColumnsStepper) {
     Panel p;
+    p.model.setDisplayBlackLift(0.004);
+    EXPECT_EQ(p.find<QLabel>("blackLiftValue")->text(), QStringLiteral("0%"));
+    p.model.setDisplayGamma(7.0); // clamped by the model, followed by the panel
+    EXPECT_EQ(p.find<QLabel>("gammaValue")->text(), QStringLiteral("2.00"));
+    EXPECT_EQ(p.find<QSlider>("gammaSlider")->value(), 1000);
+
+    // The slider lifts the darkest displayed values: black, or white when inverted.
+    auto* liftRow = p.find<SettingRow>("blackLiftRow");
+    EXPECT_EQ(liftRow->caption(), QStringLiteral("黒レベル"));
+    p.model.setIsColorInverted(true);
+    EXPECT_EQ(liftRow->caption(), QStringLiteral("白レベル"));
+
+    p.model.setAnimationMaxFPS(45.0); // the nearest preset, the earlier on a tie
+    EXPECT_EQ(p.shownSegment("frameRatePicker"), 1);
+
+    p.model.setMaxPatchSize(100.0);
+    EXPECT_EQ(p.shownSegment("maxPatchSizePicker"), -1);
+    p.click(p.segment("maxPatchSizePicker", 2));
+    EXPECT_EQ(p.model.maxPatchSize(), 192.0);
+    EXPECT_EQ(p.shownSegment("maxPatchSizePicker"), 2);
+
     p.model.setSirdsStripColumns(4);
     auto* picker = p.find<QComboBox>("depthModePicker");
     auto* row = p.find<SettingRow>("stripColumnsRow");
@@ -175,67 +189,21 @@ TEST(ControlPanelView, DepthPickerAndStripColumnsStepper) {
     EXPECT_FALSE(p.model.isStereoscopicMode() || p.model.isAutostereogramMode());
 }
 
-TEST(ControlPanelView, ValueTextsCaptionsAndPresetHighlights) {
+// A control without the focus leaves the wheel alone, so that Qt passes it on to
+// the scroll area (a real wheel is checked end to end).
+TEST(ControlPanelView, WheelChangesOnlyAFocusedControlAndRowsStackWhenNarrow) {
     Panel p;
-    p.model.setDisplayBlackLift(0.004);
-    EXPECT_EQ(p.find<QLabel>("blackLiftValue")->text(), QStringLiteral("0%"));
-    p.model.setDisplayGamma(7.0); // clamped by the model, followed by the panel
-    EXPECT_EQ(p.find<QLabel>("gammaValue")->text(), QStringLiteral("2.00"));
-    EXPECT_EQ(p.find<QSlider>("gammaSlider")->value(), 1000);
-
-    // The slider lifts the darkest displayed values: black, or white when inverted.
-    auto* row = p.find<SettingRow>("blackLiftRow");
-    EXPECT_EQ(row->caption(), QStringLiteral("黒レベル"));
-    p.model.setIsColorInverted(true);
-    EXPECT_EQ(row->caption(), QStringLiteral("白レベル"));
-
-    p.model.setAnimationMaxFPS(45.0); // the nearest preset, the earlier on a tie
-    EXPECT_EQ(p.shownSegment("frameRatePicker"), 1);
-
-    p.model.setMaxPatchSize(100.0);
-    EXPECT_EQ(p.shownSegment("maxPatchSizePicker"), -1);
-    p.click(p.segment("maxPatchSizePicker", 2));
-    EXPECT_EQ(p.model.maxPatchSize(), 192.0);
-    EXPECT_EQ(p.shownSegment("maxPatchSizePicker"), 2);
-}
-
-TEST(ControlPanelView, FollowingTheModelWritesNothingBack) {
-    Panel p;
-    const int before = p.store->writeCount();
+    // Following the model writes nothing back.
+    p.model.setIsAutostereogramMode(true);
+    int writes = p.store->writeCount();
     p.model.setDisplayGamma(1.3);
     p.model.setAnimationRenderScale(0.75);
     p.model.setIsColorInverted(true);
-    p.model.setIsAutostereogramMode(true);
-    EXPECT_EQ(p.store->writeCount(), before + 5); // the exclusion writes one more key
-}
-
-TEST(SettingRow, WideWhenItFitsNarrowOtherwise) {
-    auto* control = new QSlider(Qt::Horizontal);
-    control->setFixedWidth(160);
-    SettingRow row(QStringLiteral("ガンマ"), control);
-    row.show();
-    row.resize(400, row.heightForWidth(400));
-    EXPECT_TRUE(row.isWideLayout());
-    EXPECT_EQ(control->geometry().right(), 399); // trailing
-    const QLabel* caption = row.findChild<QLabel*>(QStringLiteral("caption"));
-    EXPECT_LT(caption->geometry().bottom(), row.height());
-    EXPECT_GE(caption->width(), 100);
-
-    row.resize(200, row.heightForWidth(200));
-    EXPECT_FALSE(row.isWideLayout());
-    EXPECT_GT(control->geometry().top(), caption->geometry().bottom());
-    EXPECT_EQ(control->geometry().right(), 199);
-    EXPECT_GT(row.heightForWidth(200), row.heightForWidth(400));
-}
-
-// A control without the focus leaves the wheel alone, so that Qt passes it on to
-// the scroll area (a real wheel is checked end to end).
-TEST(ControlPanelView, WheelChangesOnlyAFocusedControl) {
-    Panel p;
-    p.model.setIsStereoscopicMode(true); // shows the depth presets too
+    p.model.setIsStereoscopicMode(true);          // shows the depth presets too
+    EXPECT_EQ(p.store->writeCount(), writes + 5); // the exclusion writes one more key
     p.view.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&p.view));
-    const int writes = p.store->writeCount();
+    writes = p.store->writeCount();
 
     const auto wheel = [](QWidget* target) {
         const QPointF at(target->width() / 2.0, target->height() / 2.0);
@@ -256,20 +224,24 @@ TEST(ControlPanelView, WheelChangesOnlyAFocusedControl) {
     auto* gamma = p.find<QSlider>("gammaSlider");
     gamma->setFocus();
     EXPECT_TRUE(wheel(gamma));
-    EXPECT_NE(p.model.displayGamma(), 1.0);
+    EXPECT_NE(p.model.displayGamma(), 1.3);
     auto* colour = p.find<QComboBox>("colorModePicker");
     colour->setFocus();
     EXPECT_TRUE(wheel(colour));
     EXPECT_TRUE(p.model.isIlluminantMode());
-}
 
-TEST(ControlPanelView, EveryRowSaysWhatItChangesAndStacksInANarrowPanel) {
-    Panel p;
-    p.view.resize(260, 500); // the panel window's least width
-    for (const SettingRow* row : p.view.findChildren<SettingRow*>()) {
+    // Every row says what it changes, side by side in a wide panel, stacked in
+    // a narrow one.
+    const QList<SettingRow*> rows = p.view.findChildren<SettingRow*>();
+    for (const SettingRow* row : rows) {
         EXPECT_FALSE(row->toolTip().isEmpty()) << row->caption().toStdString();
+        EXPECT_TRUE(!row->isVisible() || row->isWideLayout()) << row->caption().toStdString();
+    }
+    p.view.resize(260, 500); // the panel window's least width
+    for (const SettingRow* row : rows) {
         if (row->isVisible()) {
             EXPECT_FALSE(row->isWideLayout()) << row->caption().toStdString();
+            EXPECT_GT(row->height(), row->heightForWidth(400)) << "stacked is taller";
         }
     }
 }

@@ -31,11 +31,7 @@ TEST(FrameRatePolicy, RateTable) {
         {"illuminant, low power", illuminant, true, T::nominal, 15.0},
         {"illuminant, critical", illuminant, false, T::critical, 15.0},
         {"breathing alone", {.breathing = true}, false, T::nominal, 15.0},
-        {"rotation beats spin cap",
-         {.rotation = true, .spin = true, .maxFPS = 90},
-         false,
-         T::nominal,
-         90.0},
+        {"rotation, spin", {.rotation = true, .spin = true, .maxFPS = 90}, false, T::nominal, 90},
         {"nothing active", {}, false, T::nominal, std::nullopt},
     };
     for (const Row& row : rows) {
@@ -46,17 +42,15 @@ TEST(FrameRatePolicy, RateTable) {
     EXPECT_DOUBLE_EQ(loadFactor(true, T::critical), 0.125);
 }
 
-TEST(DisplayLinkAdapter, IntervalFallsBackToDurationThenSixtieth) {
-    // First tick, equal stamps, a stall and time going backwards use the duration.
+TEST(DisplayLinkAdapter, StartsTicksAndStops) {
+    // The interval: first tick, equal stamps, a stall and time going backwards use the duration.
     const std::pair<DisplayLinkFrame, double> cases[] = {
         {{1.0, 1.25, 1.0 / 30}, 0.25}, {{std::nullopt, 5.0, 0.04}, 0.04},
         {{2.0, 2.0, 0.04}, 0.04},      {{2.0, 3.0, 0.04}, 0.04},
         {{3.0, 2.0, 0.04}, 0.04},      {{2.0, 2.0, 0.0}, 1.0 / 60}};
     for (const auto& [frame, interval] : cases)
         EXPECT_DOUBLE_EQ(DisplayLinkAdapter::frameInterval(frame), interval);
-}
 
-TEST(DisplayLinkAdapter, StartsTicksAndStops) {
     DisplayLinkAdapter adapter;
     std::vector<double> intervals;
     adapter.setCallback([&](double dt) { intervals.push_back(dt); });
@@ -85,7 +79,7 @@ TEST(DisplayLinkAdapter, StartsTicksAndStops) {
     EXPECT_EQ(intervals.size(), count);
 }
 
-TEST(SystemLoadMonitor, ThermalStateFromTripPoints) {
+TEST(SystemLoadMonitor, ThermalStateFromTripPointsInSysfsSignalledOnlyOnChange) {
     using Zone = ThermalZoneReading;
     const Zone cool{40000, {{"active", 60000}, {"passive", 90000}, {"critical", 105000}}};
     const Zone fan{65000, cool.trips};
@@ -94,9 +88,7 @@ TEST(SystemLoadMonitor, ThermalStateFromTripPoints) {
     EXPECT_EQ(thermalStateFromZones({cool, fan}), ThermalState::fair);
     EXPECT_EQ(thermalStateFromZones({Zone{92000, cool.trips}, fan}), ThermalState::serious);
     EXPECT_EQ(thermalStateFromZones({cool, Zone{106000, cool.trips}}), ThermalState::critical);
-}
 
-TEST(SystemLoadMonitor, ReadsSysfsAndSignalsOnlyOnChange) {
     QTemporaryDir root;
     const QString zone = root.filePath(QStringLiteral("thermal_zone0"));
     ASSERT_TRUE(QDir().mkpath(zone));

@@ -15,7 +15,7 @@ TEST(ModeToastView, LaterMessageReplacesTextAndRestartsTheHide) {
     // The picture itself, not a copy made while it was being painted, which
     // the presenter would upload again.
     EXPECT_EQ(toast.image(1.0).cacheKey(), first.cacheKey());
-    QTest::qWait(1000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return toast.remainingHideMs() < 1000; }, 5000));
     toast.showModeMessage(QStringLiteral("アニメーション: 再開"));
     EXPECT_EQ(toast.text(), QStringLiteral("アニメーション: 再開"));
     EXPECT_NE(toast.image(1.0), first);

@@ -1,10 +1,9 @@
 #include "ContentView.h"
-#include "ControlPanelView.h"
 #include "GpuGeneration.h"
+#include "OptionEnums.h"
 #include "PreferencesStore.h"
 
 #include <QFile>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -68,14 +67,8 @@ TEST(RunawaySettings, HugeStoredSpeedsAnimateANormalFieldUntilNormalSpeedIsPicke
         QTest::qWaitFor([&] { return readbackTexture(state.leftTexture()) != earlier; }, 30000))
         << "the field moves";
 
-    ControlPanelView panel(model);
-    panel.show();
-    auto* normal = panel.findChild<QPushButton*>(QStringLiteral("animationSpeedPickerSegment1"));
-    ASSERT_NE(normal, nullptr);
-    ASSERT_EQ(normal->text(), QStringLiteral("普通"));
-    QTest::mouseClick(normal, Qt::LeftButton);
-    EXPECT_EQ(model.phaseAnimationSpeed(), 1.0);
-    EXPECT_EQ(model.rotationAnimationSpeed(), 30.0);
+    // The normal preset, as the panel applies it.
+    AnimationSpeeds::apply(AnimationSpeed::normal, model);
     const double phase = state.phase;
     state.animationTick(0.05);
     EXPECT_NEAR(

@@ -4,7 +4,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 
-TEST(StatusText, ShortFormPadsToThreeButNeverCutsAndShowsNoStaleRate) {
+TEST(StatusText, ARateOrWhyThereIsNoneAndInDetailWhatIsOnInSixLines) {
     StatusTextInputs in;
     for (const auto& [fps, text] : {std::pair{7, "  7fps"}, {60, " 60fps"}, {1234, "1234fps"}}) {
         in.lastFps = fps;
@@ -14,9 +14,7 @@ TEST(StatusText, ShortFormPadsToThreeButNeverCutsAndShowsNoStaleRate) {
     EXPECT_EQ(statusText(in), QStringLiteral("一時停止"));
     in.motion = StatusTextInputs::Motion::still;
     EXPECT_EQ(statusText(in), QStringLiteral("静止"));
-}
 
-TEST(StatusText, DetailSaysWhatIsOnInSixLines) {
     StatusTextInputs detailed;
     detailed.showStatusDetail = true;
     detailed.patternSeed = 42;
