@@ -4,11 +4,15 @@
 // the real executable started on it, and xdotool and ImageMagick to drive and
 // look at it as a user would.
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QHash>
 #include <QImage>
 #include <QProcess>
 #include <QRect>
+#include <QTemporaryDir>
 #include <QThread>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
@@ -43,6 +47,12 @@ inline QByteArray runRaw(const QString& program, const QStringList& args, int ti
 
 inline QString run(const QString& program, const QStringList& args, int timeoutMs = 5000) {
     return QString::fromLocal8Bit(runRaw(program, args, timeoutMs)).trimmed();
+}
+
+// A file's bytes; nothing when it cannot be read.
+inline QByteArray contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 inline bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
@@ -174,7 +184,7 @@ public:
         return errors;
     }
     // One window of the application, seen twice in a row (a look can miss under
-    // load). On failure, seen says what there was.
+    // load), kept in window. On failure, seen says what there was.
     bool opensItsWindow() {
         if (!process.waitForStarted()) {
             return false;
@@ -189,6 +199,7 @@ public:
                 const QStringList windows = appWindows();
                 seen = windows.join(' ');
                 sightings = windows.size() == 1 ? sightings + 1 : 0;
+                window = windows.value(0);
                 return sightings == 2;
             },
             60000);
@@ -212,6 +223,7 @@ public:
     QProcess process;
     QString errors;
     QString seen;
+    QString window;
 };
 
 inline void key(const QString& window, const QString& keys) {
@@ -233,5 +245,30 @@ inline bool keyUntil(const QString& window, const QString& keys,
     }
     return false;
 }
+
+// Opens the control panel with Ctrl+, and returns its window.
+inline QString openPanel(const QString& mainWindow) {
+    const QString title = QStringLiteral("Lumenweave 設定");
+    keyUntil(mainWindow, QStringLiteral("ctrl+comma"),
+             [&] { return !findWindow(title).isEmpty(); });
+    return findWindow(title);
+}
+
+// A test on a private desktop, with a configuration folder of its own.
+class Desktop : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(display.name.isEmpty()) << "Xvfb and openbox start";
+        ASSERT_TRUE(config.isValid() && QDir(config.path()).mkpath(QStringLiteral("Lumenweave")));
+    }
+    void writeSettings(const QByteArray& general) {
+        QFile file(settingsFile);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("[General]\n" + general);
+    }
+    PrivateDisplay display;
+    QTemporaryDir config;
+    const QString settingsFile = config.path() + "/Lumenweave/Lumenweave.conf";
+};
 
 } // namespace e2e

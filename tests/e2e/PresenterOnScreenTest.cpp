@@ -1,12 +1,8 @@
 // The field, the status bar and the mode toast as they reach the screen, all
 // painted by the one native GL window inside the main window: on X11, and under
 // Wayland, where that window becomes a subsurface.
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 #include "DesktopSession.h"
 
@@ -71,38 +67,30 @@ QRect difference(const QImage& a, const QImage& b) {
     return region;
 }
 
-// How to look at the screen and act on it, on X11 or through a compositor:
-// keys go to a window of the private display.
-struct Screen {
-    QString window;
-    std::function<QImage()> shoot;
-
-    void space() const { key(window, QStringLiteral("space")); }
-};
-
 // The field moves (phase animation) until Space pauses it; from then on
-// whatever changes is an overlay.
-void expectFieldStatusBarAndToast(const Screen& screen) {
+// whatever changes is an overlay. Keys go to a window of the private display
+// (the application's, or the compositor's); shoot looks at the screen.
+void expectFieldStatusBarAndToast(const QString& window, const std::function<QImage()>& shoot) {
     QImage shot;
     ASSERT_TRUE(waitFor(
         [&] {
-            shot = screen.shoot();
+            shot = shoot();
             return greySpread(shot) > 10.0 && findStatusBar(shot);
         },
         30000))
         << "the field and the status bar appear";
 
-    // Space: the toast, dark at the top centre, gone 1.5 s later, over a field
+    // Space: the toast, at the top centre, gone 1.5 s later, over a field
     // that stands still since. A key sent to a window still settling can be
     // lost (the field then still moves), so try again.
     QRect toast;
     QImage withToast;
     for (int attempt = 0; attempt < 4; ++attempt) {
-        screen.space();
+        key(window, QStringLiteral("space"));
         QThread::msleep(500);
-        withToast = screen.shoot();
+        withToast = shoot();
         QThread::msleep(2500);
-        shot = screen.shoot();
+        shot = shoot();
         toast = difference(withToast, shot);
         if (!toast.isEmpty() && toast.width() < withToast.width() / 2 && toast.top() < 200) {
             break;
@@ -112,27 +100,11 @@ void expectFieldStatusBarAndToast(const Screen& screen) {
     EXPECT_LT(toast.width(), withToast.width() / 2);
     EXPECT_LT(toast.top(), 200);
     EXPECT_NEAR(toast.center().x(), withToast.width() / 2, 40);
-    long long sum = 0;
-    for (int y = toast.top(); y <= toast.bottom(); ++y) {
-        for (int x = toast.left(); x <= toast.right(); ++x) {
-            sum += qGray(withToast.pixel(x, y));
-        }
-    }
-    EXPECT_LT(sum / std::max(1, toast.width() * toast.height()), 90) << "dark behind its text";
 }
 
 // Frames in a frame log so far.
 int loggedFrames(const QString& path) {
-    QFile log(path);
-    return log.open(QIODevice::ReadOnly) ? std::max(0, int(log.readAll().count('\n')) - 1) : 0;
-}
-
-void writeSettings(const QString& configHome, const QByteArray& general) {
-    QDir(configHome).mkpath(QStringLiteral("Lumenweave"));
-    QFile file(configHome + "/Lumenweave/Lumenweave.conf");
-    if (file.open(QIODevice::WriteOnly)) {
-        file.write("[General]\n" + general);
-    }
+    return std::max(0, int(contents(path).count('\n')) - 1);
 }
 
 // A Wayland compositor (weston) in a window of the private display, so that
@@ -192,27 +164,42 @@ public:
     bool up = false;
 };
 
+using PresenterOnScreen = Desktop;
+
 } // namespace
 
-TEST(PresenterOnScreen, FieldStatusBarAndToastOnX11AndAFrameLog) {
-    PrivateDisplay display;
-    ASSERT_FALSE(display.name.isEmpty()) << "Xvfb and openbox start";
-    QTemporaryDir config;
-    ASSERT_TRUE(config.isValid());
-    writeSettings(config.path(), "showStatusBar=true\nisPhaseAnimationEnabled=true\n");
+TEST_F(PresenterOnScreen, FieldStatusBarToastAFrameLogAndSettingsThroughALinkOnX11) {
+    // A dotfile manager's link: the values go into the file it leads to, which
+    // keeps what other programs wrote.
+    const QString dotfile = config.path() + "/dotfile.conf";
+    writeSettings("showStatusBar=true\nisPhaseAnimationEnabled=true\nrenderingMode=Metal\n"
+                  "colorModeBlackLevel=1\nforeign=kept\n");
+    ASSERT_TRUE(QFile::rename(settingsFile, dotfile) && QFile::link(dotfile, settingsFile));
     // With the field moving: one line per frame put on screen, monotonic present
     // times, and each interval the difference of two of them.
     const QString logFile = config.path() + "/frames.csv";
-    Application app(config.path(), {}, {"--frame-log", logFile});
-    ASSERT_TRUE(app.opensItsWindow()) << "the main window opens";
-    const QString window = appWindows().value(0);
-    expectFieldStatusBarAndToast({window, [&] { return screenshot(window); }});
-    ASSERT_TRUE(keyUntil(window, QStringLiteral("ctrl+q"),
-                         [&] { return app.process.waitForFinished(50); }));
-    EXPECT_TRUE(app.endsCleanly());
-    QFile log(logFile);
-    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
-    const QList<QByteArray> lines = log.readAll().trimmed().split('\n');
+    {
+        Application app(config.path(), {}, {"--frame-log", logFile});
+        ASSERT_TRUE(app.opensItsWindow()) << "the main window opens";
+        expectFieldStatusBarAndToast(app.window, [&] { return screenshot(app.window); });
+        const QString panel = openPanel(app.window);
+        ASSERT_FALSE(panel.isEmpty());
+        key(panel, QStringLiteral("Tab")); // to the first control, the smallest patch size
+        EXPECT_TRUE(keyUntil(panel, QStringLiteral("space"), [&] {
+            return QSettings(dotfile, QSettings::IniFormat).value("maxPatchSize") ==
+                   QVariant(QStringLiteral("64"));
+        }));
+        ASSERT_TRUE(keyUntil(app.window, QStringLiteral("ctrl+q"),
+                             [&] { return app.process.waitForFinished(50); }));
+        EXPECT_TRUE(app.endsCleanly());
+    }
+    EXPECT_TRUE(QFileInfo(settingsFile).isSymLink());
+    QSettings written(dotfile, QSettings::IniFormat);
+    EXPECT_EQ(written.status(), QSettings::NoError);
+    EXPECT_EQ(written.value("foreign"), QVariant(QStringLiteral("kept")));
+
+    const QByteArray text = contents(logFile);
+    const QList<QByteArray> lines = text.trimmed().split('\n');
     ASSERT_GE(lines.size(), 6);
     EXPECT_EQ(lines[0], "present_s,pass_ms,interval_ms,tick_skipped");
     double previous = 0;
@@ -230,24 +217,23 @@ TEST(PresenterOnScreen, FieldStatusBarAndToastOnX11AndAFrameLog) {
         EXPECT_TRUE(f[3] == "0" || f[3] == "1");
         previous = present;
     }
+
+    // The log now exists and is left alone: one line, and no window.
+    Application refused(config.path(), {}, {"--frame-log", logFile});
+    ASSERT_TRUE(refused.process.waitForFinished(30000));
+    EXPECT_EQ(refused.process.exitCode(), 1);
+    EXPECT_EQ(refused.errorLines().count(QStringLiteral("lumenweave: ")), 1);
+    EXPECT_EQ(QFileInfo(logFile).size(), text.size());
 }
 
-TEST(PresenterOnScreen, TheFrameLogNeverHoldsUpTheWindowOrTheQuit) {
+TEST_F(PresenterOnScreen, TheFrameLogNeverHoldsUpTheWindowOrTheQuit) {
 #ifdef __SANITIZE_ADDRESS__
     // The leak check at the end of a sanitized process takes seconds of its own.
     constexpr int kQuitMs = 15000;
 #else
     constexpr int kQuitMs = 2000;
 #endif
-    PrivateDisplay display;
-    ASSERT_FALSE(display.name.isEmpty()) << "Xvfb and openbox start";
-    QTemporaryDir config;
-    ASSERT_TRUE(config.isValid());
-    writeSettings(config.path(), "isPhaseAnimationEnabled=true\n"); // lines keep coming
-    const auto start = [&](const QString& log, QStringList more = {}) {
-        return std::make_unique<Application>(config.path(), QProcessEnvironment(),
-                                             QStringList{"--frame-log", log} + more);
-    };
+    writeSettings("isPhaseAnimationEnabled=true\n"); // lines keep coming
     const auto quitsOnSigterm = [](Application& app) {
         app.process.terminate();
         return app.process.waitForFinished(kQuitMs) &&
@@ -261,59 +247,62 @@ TEST(PresenterOnScreen, TheFrameLogNeverHoldsUpTheWindowOrTheQuit) {
         const int reader =
             stalled ? ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK) : -1;
         ::fcntl(reader, F_SETPIPE_SZ, 4096); // full after a few seconds of frames
-        const auto app = start(fifo);
-        ASSERT_TRUE(app->opensItsWindow()) << app->seen.toStdString();
+        Application app(config.path(), {}, {"--frame-log", fifo});
+        ASSERT_TRUE(app.opensItsWindow()) << app.seen.toStdString();
         int queued = 0;
         EXPECT_TRUE(
             !stalled ||
             waitFor([&] { return ::ioctl(reader, FIONREAD, &queued) == 0 && queued >= 4000; },
                     30000))
             << queued << " bytes in the pipe";
-        EXPECT_TRUE(quitsOnSigterm(*app)) << "stalled: " << stalled;
+        EXPECT_TRUE(quitsOnSigterm(app)) << "stalled: " << stalled;
         ::close(reader);
     }
-    // An existing log is left alone: one line, and no window.
-    const QString log = config.path() + "/frames.csv";
-    {
-        QFile existing(log);
-        ASSERT_TRUE(existing.open(QIODevice::WriteOnly) && existing.write("keep\n") == 5);
-    }
-    const auto refused = start(log);
-    ASSERT_TRUE(refused->process.waitForFinished(30000));
-    EXPECT_EQ(refused->process.exitCode(), 1);
-    EXPECT_EQ(refused->errorLines().count(QStringLiteral("lumenweave: ")), 1);
-    EXPECT_EQ(QFileInfo(log).size(), 5);
 
-    // A full device: said once on standard error, and the application goes on.
-    const QString full = config.path() + "/full";
-    if (::mknod(QFile::encodeName(full).constData(), S_IFCHR | 0600, makedev(1, 7)) != 0)
+    // Devices in place of files: the frame log on a full one, the settings
+    // linked to a null one (to keep them from being saved). Each is said once
+    // on standard error, and the application goes on; the node stays as it was.
+    const QString full = config.path() + "/full", null = config.path() + "/null";
+    if (::mknod(QFile::encodeName(full).constData(), S_IFCHR | 0600, makedev(1, 7)) != 0 ||
+        ::mknod(QFile::encodeName(null).constData(), S_IFCHR | 0600, makedev(1, 3)) != 0)
         GTEST_SKIP() << "no right to make a device node";
-    const auto app = start(full);
-    ASSERT_TRUE(app->opensItsWindow()) << app->seen.toStdString();
-    EXPECT_TRUE(waitFor([&] { return app->errorLines().contains("フレームログ"); }, 30000));
-    EXPECT_TRUE(quitsOnSigterm(*app));
-    EXPECT_EQ(app->errorLines().count(QStringLiteral("フレームログ")), 1)
-        << app->errors.toStdString();
+    ASSERT_TRUE(QFile::remove(settingsFile) && QFile::link(null, settingsFile));
+    const auto node = [&] {
+        struct stat st {};
+        ::stat(QFile::encodeName(null).constData(), &st);
+        return std::pair(st.st_ino, st.st_mode);
+    };
+    const auto before = node();
+    Application app(config.path(), {}, {"--frame-log", full});
+    ASSERT_TRUE(app.opensItsWindow()) << app.seen.toStdString();
+    EXPECT_TRUE(waitFor([&] { return app.errorLines().contains("フレームログ"); }, 30000));
+    const QString panel = openPanel(app.window);
+    ASSERT_FALSE(panel.isEmpty());
+    key(panel, QStringLiteral("Tab"));
+    key(panel, QStringLiteral("space")); // a change to write
+    QThread::msleep(500);
+    EXPECT_TRUE(quitsOnSigterm(app));
+    EXPECT_EQ(app.errorLines().count(QStringLiteral("フレームログ")), 1)
+        << app.errors.toStdString();
+    const QStringList lines = app.errors.split(QLatin1Char('\n')).filter(QStringLiteral("[設定]"));
+    ASSERT_EQ(lines.size(), 1) << app.errors.toStdString();
+    EXPECT_TRUE(lines.first().contains(QStringLiteral("設定は保存されません")));
+    EXPECT_TRUE(QFileInfo(settingsFile).isSymLink());
+    EXPECT_EQ(node(), before);
 }
 
-TEST(PresenterOnScreen, FieldStatusBarAndToastUnderWayland) {
-    PrivateDisplay display;
-    ASSERT_FALSE(display.name.isEmpty()) << "Xvfb and openbox start";
+TEST_F(PresenterOnScreen, FieldStatusBarAndToastUnderWayland) {
     Compositor compositor;
     ASSERT_TRUE(compositor.up) << "weston starts";
-    QTemporaryDir config;
-    ASSERT_TRUE(config.isValid());
     // Many passes, on whichever pool threads: each thread's GPU context needs a
     // surface of its own under EGL.
-    writeSettings(config.path(), "showStatusBar=true\nisPhaseAnimationEnabled=true\n"
-                                 "isRotationAnimationEnabled=true\nisRandomTileSpinEnabled=true\n"
-                                 "animationMaxFPS=60\n");
-
+    writeSettings("showStatusBar=true\nisPhaseAnimationEnabled=true\n"
+                  "isRotationAnimationEnabled=true\nisRandomTileSpinEnabled=true\n"
+                  "animationMaxFPS=60\n");
     {
         Application app(config.path(), compositor.clientEnvironment());
         ASSERT_TRUE(app.process.waitForStarted());
-        expectFieldStatusBarAndToast(
-            {compositor.window(), [&] { return compositor.screenshot(); }});
+        expectFieldStatusBarAndToast(compositor.window(), [&] { return compositor.screenshot(); });
         EXPECT_EQ(app.process.state(), QProcess::Running);
     }
 

@@ -1,20 +1,11 @@
 // Starts the real executable on a private X display with a window manager and
 // drives it as a user would: keys, the mouse wheel and the window manager's own
 // close, through xdotool.
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QImage>
 #include <QSettings>
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 #include "DesktopSession.h"
 
 #include <map>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 
 namespace {
 
@@ -39,47 +30,26 @@ void sweepWheel(const QString& panel, const QString& button) {
     QStringList chain;
     for (int x : {g.width() - 30, g.width() - 70, g.width() - 130}) {
         for (int y = 20; y < g.height() - 10; y += 9) {
+            // xdotool's click waits 100 ms unless told otherwise.
             chain << QStringList{
                 "mousemove", "--window", panel, QString::number(x), QString::number(y), "click",
-                button,      "sleep",    "0.02"};
+                "--delay",   "20",       button};
         }
     }
     run(QStringLiteral("xdotool"), chain, 60000);
 }
 
-// Opens the control panel with Ctrl+, and returns its window.
-QString openPanel(const QString& mainWindow) {
-    const QString title = QStringLiteral("Lumenweave 設定");
-    keyUntil(mainWindow, QStringLiteral("ctrl+comma"),
-             [&] { return !findWindow(title).isEmpty(); });
-    return findWindow(title);
-}
-
-struct stat linkStat(const QString& path) {
-    struct stat st {};
-    ::lstat(QFile::encodeName(path).constData(), &st);
-    return st;
-}
+using RealApplication = Desktop;
 
 } // namespace
 
-TEST(RealApplication, SafePanelInputFullScreenAndWindowsThatQuitAndComeBack) {
-    PrivateDisplay display;
-    ASSERT_FALSE(display.name.isEmpty()) << "Xvfb and openbox start";
-    QTemporaryDir config;
-    ASSERT_TRUE(config.isValid());
-    const QString settingsFile = config.path() + "/Lumenweave/Lumenweave.conf";
-    {
-        // A stereo pair shows the depth presets in the panel as well.
-        QSettings seed(settingsFile, QSettings::IniFormat);
-        seed.setValue(QStringLiteral("isStereoscopicMode"), true);
-    }
-
+TEST_F(RealApplication, SafePanelInputFullScreenAndWindowsThatQuitAndComeBack) {
+    writeSettings("isStereoscopicMode=true\n"); // the depth presets in the panel as well
     QRect placed;
     {
         Application app(config.path());
         ASSERT_TRUE(app.opensItsWindow()) << "the main window opens: " << app.seen.toStdString();
-        const QString mainWindow = appWindows().value(0);
+        const QString mainWindow = app.window;
         EXPECT_TRUE(waitFor([&] { return greySpread(screenshot(mainWindow)) > 10.0; }, 30000))
             << "a non-uniform field appears";
 
@@ -135,7 +105,7 @@ TEST(RealApplication, SafePanelInputFullScreenAndWindowsThatQuitAndComeBack) {
     {
         Application app(config.path());
         ASSERT_TRUE(app.opensItsWindow()) << app.seen.toStdString();
-        const QString mainWindow = appWindows().value(0);
+        const QString mainWindow = app.window;
         EXPECT_EQ(windowGeometry(mainWindow), placed) << "the geometry survives a restart";
         EXPECT_TRUE(waitFor([&] { return greySpread(screenshot(mainWindow)) > 10.0; }, 30000));
 
@@ -150,21 +120,15 @@ TEST(RealApplication, SafePanelInputFullScreenAndWindowsThatQuitAndComeBack) {
         run(QStringLiteral("xdotool"), {"type", "--delay", "20", exported});
         key(dialog, QStringLiteral("Return"));
         ASSERT_TRUE(waitFor([&] { return QFile::exists(exported); }, 30000)) << "written";
-        QFile file(exported);
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        const QByteArray bytes = file.readAll();
+        const QByteArray bytes = contents(exported);
         const QImage image = QImage::fromData(bytes, "PNG");
+        ASSERT_FALSE(image.isNull());
         const QString rendered = config.path() + "/rendered.png";
-        QProcess tool;
-        tool.setProcessEnvironment(displayEnvironment());
-        tool.start(QCoreApplication::applicationDirPath() + "/lumenweave-render",
-                   {"--stereo", "--seed", image.text(QStringLiteral("Seed")), "--size",
-                    QStringLiteral("%1x%2").arg(image.width()).arg(image.height()), rendered});
-        ASSERT_TRUE(tool.waitForFinished(60000) && tool.exitCode() == 0)
-            << tool.readAllStandardError().toStdString();
-        QFile again(rendered);
-        ASSERT_TRUE(again.open(QIODevice::ReadOnly));
-        EXPECT_TRUE(again.readAll() == bytes) << "the same bytes as lumenweave-render";
+        run(QCoreApplication::applicationDirPath() + "/lumenweave-render",
+            {"--stereo", "--seed", image.text(QStringLiteral("Seed")), "--size",
+             QStringLiteral("%1x%2").arg(image.width()).arg(image.height()), rendered},
+            60000);
+        EXPECT_TRUE(contents(rendered) == bytes) << "the same bytes as lumenweave-render";
 
         EXPECT_TRUE(keyUntil(mainWindow, QStringLiteral("ctrl+q"),
                              [&] { return app.process.waitForFinished(50); }));
@@ -172,7 +136,7 @@ TEST(RealApplication, SafePanelInputFullScreenAndWindowsThatQuitAndComeBack) {
     }
 }
 
-TEST(RealApplication, HelpNeedsNoDisplay) {
+TEST(RealApplicationWithoutDisplay, AnswersHelp) {
     QProcess app;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("DISPLAY"));
@@ -184,73 +148,4 @@ TEST(RealApplication, HelpNeedsNoDisplay) {
     const QString help = QString::fromUtf8(app.readAllStandardOutput());
     EXPECT_TRUE(help.startsWith(QStringLiteral("使い方: lumenweave"))) << help.toStdString();
     EXPECT_TRUE(help.contains(QStringLiteral("--frame-log <ファイル>")));
-}
-
-TEST(RealApplication, SettingsFollowASymlinkOnlyToARegularFile) {
-    PrivateDisplay display;
-    ASSERT_FALSE(display.name.isEmpty()) << "Xvfb and openbox start";
-    QTemporaryDir config;
-    ASSERT_TRUE(config.isValid());
-    ASSERT_TRUE(QDir(config.path()).mkpath(QStringLiteral("Lumenweave")));
-    const QString settingsFile = config.path() + "/Lumenweave/Lumenweave.conf";
-
-    // A dotfile manager's link: the values go into the file it leads to, and a
-    // kill -9 after they were written leaves that file whole.
-    const QString dotfile = config.path() + "/dotfile.conf";
-    {
-        QFile file(dotfile);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("[General]\nrenderingMode=Metal\ncolorModeBlackLevel=1\nforeign=kept\n"
-                   "isRandomTileSpinEnabled=true\n");
-    }
-    ASSERT_TRUE(QFile::link(dotfile, settingsFile));
-    {
-        Application app(config.path());
-        ASSERT_TRUE(app.opensItsWindow());
-        // An empty list when a look misses under load: one window for the whole test.
-        const QString mainWindow = appWindows().value(0);
-        EXPECT_TRUE(waitFor([&] { return greySpread(screenshot(mainWindow)) > 10.0; }, 30000))
-            << "random spins alone draw the field too";
-        const QString panel = openPanel(mainWindow);
-        ASSERT_FALSE(panel.isEmpty());
-        key(panel, QStringLiteral("Tab")); // to the first control, the smallest patch size
-        EXPECT_TRUE(keyUntil(panel, QStringLiteral("space"), [&] {
-            return QSettings(dotfile, QSettings::IniFormat).value("maxPatchSize") ==
-                   QVariant(QStringLiteral("64"));
-        }));
-        app.process.kill();
-        app.process.waitForFinished();
-    }
-    EXPECT_TRUE(QFileInfo(settingsFile).isSymLink());
-    QSettings written(dotfile, QSettings::IniFormat);
-    EXPECT_EQ(written.status(), QSettings::NoError);
-    EXPECT_EQ(written.value("foreign"), QVariant(QStringLiteral("kept")));
-
-    // Linked to a device node, as to /dev/null to keep settings from being saved.
-    const QString node = config.path() + "/null";
-    if (::mknod(QFile::encodeName(node).constData(), S_IFCHR | 0600, makedev(1, 3)) != 0)
-        GTEST_SKIP() << "no right to make a device node";
-    ASSERT_TRUE(QFile::remove(settingsFile));
-    ASSERT_TRUE(QFile::link(node, settingsFile));
-    const struct stat before = linkStat(node);
-    {
-        Application app(config.path());
-        ASSERT_TRUE(app.opensItsWindow());
-        const QString mainWindow = appWindows().value(0);
-        const QString panel = openPanel(mainWindow);
-        ASSERT_FALSE(panel.isEmpty());
-        key(panel, QStringLiteral("Tab"));
-        key(panel, QStringLiteral("space"));
-        QThread::msleep(500);
-        ASSERT_TRUE(keyUntil(mainWindow, QStringLiteral("ctrl+q"),
-                             [&] { return app.process.waitForFinished(50); }));
-        EXPECT_EQ(app.process.exitCode(), 0);
-        const QStringList lines =
-            app.errorLines().split(QLatin1Char('\n')).filter(QStringLiteral("[設定]"));
-        ASSERT_EQ(lines.size(), 1) << app.errors.toStdString();
-        EXPECT_TRUE(lines.first().contains(QStringLiteral("設定は保存されません")));
-    }
-    EXPECT_TRUE(QFileInfo(settingsFile).isSymLink());
-    EXPECT_EQ(linkStat(node).st_ino, before.st_ino);
-    EXPECT_EQ(linkStat(node).st_mode, before.st_mode);
 }
