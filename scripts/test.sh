@@ -35,6 +35,8 @@ stop_servers() {
 }
 trap stop_servers EXIT
 for ((i = 0; i < jobs; i++)); do
+  # Made here: the server's shell may open it only after the wait below looks.
+  : >"$servers/$i"
   Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp -noreset 3>"$servers/$i" 2>/dev/null &
   pids+=("$!")
 done

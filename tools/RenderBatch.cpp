@@ -102,7 +102,7 @@ QString renderSafely(const RenderEntry& render, const RenderOptions& options) {
 } // namespace
 
 int runBatch(const QString& path, bool verbose, const RenderEntry& render,
-             const std::function<bool()>& startGpu) {
+             const std::function<bool()>& startGpu, const std::function<bool()>& stopped) {
     QFile file;
     const bool opened = path == QLatin1String("-")
                             ? file.open(stdin, QIODevice::ReadOnly)
@@ -157,24 +157,41 @@ int runBatch(const QString& path, bool verbose, const RenderEntry& render,
                          .arg(tbb::global_control::active_value(
                              tbb::global_control::max_allowed_parallelism)));
 
-    std::atomic<std::int64_t> done = 0;
+    std::atomic<std::int64_t> done = 0, written = 0;
     const auto finish = [&](const Entry& entry, const QString& error) {
-        if (!error.isEmpty()) {
+        if (error.isEmpty()) {
+            ++written;
+        } else {
             failed = true;
-            progress.say(QStringLiteral("lumenweave-render: ") +
-                         tr("%1 行目: %2").arg(entry.line).arg(error));
+            // Entries cut short by an interrupt are counted in one line at the end.
+            if (!stopped())
+                progress.say(QStringLiteral("lumenweave-render: ") +
+                             tr("%1 行目: %2").arg(entry.line).arg(error));
         }
         progress.done(++done);
     };
+    const auto make = [&](const Entry& entry) {
+        if (!stopped())
+            finish(entry, renderSafely(render, entry.options));
+    };
     tbb::task_group group;
     for (const Entry& entry : onCpu)
-        group.run([&] { finish(entry, renderSafely(render, entry.options)); });
+        group.run([&] { make(entry); });
     // The GPU belongs to this thread; the pictures of the others go on meanwhile.
     const bool gpu = !onGpu.empty() && startGpu();
-    for (const Entry& entry : onGpu)
-        finish(entry, gpu ? renderSafely(render, entry.options)
-                          : tr("--generator filter にはディスプレイが必要です"));
+    for (const Entry& entry : onGpu) {
+        if (gpu)
+            make(entry);
+        else
+            finish(entry, tr("--generator filter にはディスプレイが必要です"));
+    }
     group.wait();
     tbb::finalize(workers, std::nothrow);
+    if (stopped()) {
+        progress.say(
+            QStringLiteral("lumenweave-render: ") +
+            tr("中止しました（全 %1 件のうち %2 件を書き出しました）").arg(total).arg(written));
+        return 1;
+    }
     return failed ? 1 : 0;
 }

@@ -15,7 +15,9 @@ using RenderEntry = std::function<QString(const RenderOptions&)>;
 // made by its CPU route, several at once over every core; entries that need the
 // GPU itself (the image filter) go to render on the calling thread once startGpu
 // says a GPU is there. One line on standard error per failed entry, with its
-// line number, and a progress line on a terminal. Returns the exit status: 1
-// when any entry failed, else 0; every good entry is written either way.
+// line number, and a progress line on a terminal; a failed entry does not stop
+// the others. Once stopped says so, no entry starts and one line says how many
+// were written. Returns the exit status: 1 when any entry failed or the batch
+// was stopped, else 0.
 int runBatch(const QString& path, bool verbose, const RenderEntry& render,
-             const std::function<bool()>& startGpu);
+             const std::function<bool()>& startGpu, const std::function<bool()>& stopped);

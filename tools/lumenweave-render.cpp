@@ -37,13 +37,15 @@ QString tr(const char* text) {
     return QCoreApplication::translate("lumenweave-render", text);
 }
 
-// While a video or a PNG sequence is written (outside a batch), an interrupt or
-// a termination stops it and leaves nothing; elsewhere they end the process.
+// While a video, a PNG sequence or a batch is written, an interrupt or a
+// termination stops it and leaves nothing; elsewhere they end the process, and
+// so does a second one (a write still waiting for a FIFO's reader, say).
 volatile std::sig_atomic_t interrupted = 0;
 std::atomic<VideoFile*> videoToStop{nullptr};
 
-void interrupt(int) {
+void interrupt(int signal) {
     interrupted = 1;
+    std::signal(signal, SIG_DFL);
     // Only atomic stores: a wait for a FIFO's reader gives up too.
     if (VideoFile* video = videoToStop.load())
         video->cancel();
@@ -165,6 +167,7 @@ void checkFrameSize(const RequestRenderer& renderer, const RenderOptions& o) {
 // Writes what o asks for; quiet (a batch entry) leaves out the progress line
 // and the loop's length.
 void run(const RenderOptions& o, bool quiet) {
+    stopIfInterrupted();
     if (o.loop && !quiet)
         std::fprintf(stderr, "%s\n",
                      qPrintable(tr("lumenweave-render: ループの長さ %1 秒（%2 フレーム、%3 fps）")
@@ -179,7 +182,9 @@ void run(const RenderOptions& o, bool quiet) {
         if (WriteFailure refusal;
             OutputFile::kindOf(o.output, &refusal) == OutputFile::Kind::refused)
             fail(refusal.message());
-        if (const auto failure = savePng(frameImage(renderer, o.request.time), o.output))
+        const QImage image = frameImage(renderer, o.request.time);
+        stopIfInterrupted();
+        if (const auto failure = savePng(image, o.output))
             fail(failure->message());
         return;
     }
@@ -226,6 +231,7 @@ int main(int argc, char** argv) {
         return app.has_value();
     };
     if (!options.batch.isEmpty()) {
+        const StopOnSignal stop(true);
         return runBatch(
             options.batch, options.verbose,
             [](const RenderOptions& o) {
@@ -236,7 +242,7 @@ int main(int argc, char** argv) {
                     return failure.message;
                 }
             },
-            startGpu);
+            startGpu, [] { return interrupted != 0; });
     }
     RenderRequest& request = options.request;
     using Mode = AppModel::RenderingMode;

@@ -6,10 +6,13 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
+#include <QTest>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -196,6 +199,26 @@ TEST_F(RenderToolTest, WithoutADisplayTheGpuGeneratorsBytesComeFromTheCpuAloneOr
     write("batch.jsonl", R"({"output": "bad.png", "generator": "filter"})");
     EXPECT_EQ(runTool({"--batch", output("batch.jsonl")}, RLIM_INFINITY, false), 1);
     EXPECT_TRUE(errorText.startsWith("lumenweave-render: 1 行目: ")) << errorText.toStdString();
+
+    // Interrupted, a batch starts no more entries and leaves no temporary file.
+    QByteArray many;
+    for (int i = 0; i < 1000; ++i)
+        many +=
+            QStringLiteral("{\"output\": \"i%1.png\", \"size\": \"400x300\"}\n").arg(i).toUtf8();
+    write("many.jsonl", many);
+    QProcess batch;
+    batch.setWorkingDirectory(dir.path());
+    batch.start(QCoreApplication::applicationDirPath() + "/lumenweave-render",
+                {"--batch", "many.jsonl"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(output("i0.png")); }, 60000));
+    ::kill(pid_t(batch.processId()), SIGINT);
+    ASSERT_TRUE(batch.waitForFinished(60000));
+    EXPECT_EQ(batch.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(batch.exitCode(), 1);
+    EXPECT_EQ(batch.readAllStandardError().count("中止しました"), 1);
+    const QStringList left = QDir(dir.path()).entryList({"i*", ".i*"}, QDir::Files | QDir::Hidden);
+    EXPECT_TRUE(left.size() < 1000 && left.filter(QRegularExpression("^i\\d+\\.png$")) == left)
+        << left.join(' ').toStdString();
 }
 
 TEST_F(RenderToolTest, VideosHoldTheFramesOfTheirTimes) {
