@@ -57,17 +57,14 @@ TEST_F(ClockTest, StepIsClampedAndAnglesWrapAtAnySpeed) {
     ticks(300);
     EXPECT_LT(state.phase, kTwoPi);
 
-    // Runaway speeds: a non-finite step moves nothing, a huge one stays within a turn.
+    // A non-finite step moves nothing (huge speeds from a settings file: SettingsFuzz).
     model->setIsBreathingEnabled(true);
     model->setPhaseAnimationSpeed(INFINITY);
-    model->setRotationAnimationSpeed(-1e308);
     const double phase = state.phase;
     state.breathingPhase = NAN; // starts again from 0
     ticks(5);
     EXPECT_EQ(state.phase, phase);
     EXPECT_NEAR(state.breathingPhase, 0.5 * 1.2566370614359172, 1e-12);
-    for (int i = 0; i < 3; ++i)
-        EXPECT_LT(std::abs(orientation(i)), 360) << orientation(i);
     // The stereo offset is the disparity's remainder modulo 2, in units of pi.
     for (const auto& [disparity, offset] :
          {std::pair{0.25, 0.25}, {1e308, 0.0}, {-2.5, -0.5}, {INFINITY, 0.0}}) {

@@ -70,20 +70,17 @@ TEST(CpuPath, FailedSetsBreathingAndSpins) {
     EXPECT_TRUE(out.leftImage);
     EXPECT_FALSE(out.rightImage) << "the right eye made fewer patches";
 
+    // Breathing and spins as the GPU path draws them: GpuAgreement. Here what
+    // no tile set holds: a set without an offset, a spin on no cell.
     failFrequency = failPhase = -1;
     calls.clear();
     snap.isStereoscopicMode = false;
     snap.breathingPhase = 0.3;
-    snap.breathingPhaseOffsets = {0.0, 1.0};    // set 2 has no offset
-    snap.spins = {{5, 350}, {99, 10}, {7, 30}}; // cell 99 does not exist
+    snap.breathingPhaseOffsets = {0.0, 1.0};
+    snap.spins = {{99, 10}};
     render();
-    ASSERT_EQ(calls.size(), 5u);
-    EXPECT_DOUBLE_EQ(calls[1][3], 0.96 * (1 + 0.3 * std::sin(1.3)));
+    ASSERT_EQ(calls.size(), 3u);
     EXPECT_DOUBLE_EQ(calls[2][3], 0.96 * (1 + 0.3 * std::sin(0.3)));
-    EXPECT_EQ(calls[3][0], 3);    // cell 5 shows set 2
-    EXPECT_EQ(calls[3][1], 10.0); // (350 + 20) wraps
-    EXPECT_EQ(calls[4][0], 2);    // cell 7 shows set 1
-    EXPECT_EQ(calls[4][1], 40.0);
 
     snap.tileParams.resize(1);
     failFrequency = 1;

@@ -42,7 +42,7 @@ protected:
 
 } // namespace
 
-TEST(AppModel, RestoreClampsAndRewritesButKeepsUnreadableValuesInTheStore) {
+TEST(AppModel, RestoreClampsRewritesKeepsUnreadableValuesAndReadsTheOlderLayoutKey) {
     struct Row {
         const char* key;
         QVariant raw;
@@ -88,14 +88,13 @@ TEST(AppModel, RestoreClampsAndRewritesButKeepsUnreadableValuesInTheStore) {
     EXPECT_FALSE(both.model->isStereoscopicMode());
     EXPECT_EQ(both.stored("isStereoscopicMode"), QVariant(false));
     EXPECT_EQ(both.stored("isAutostereogramMode"), QVariant(true));
-}
 
-TEST(AppModel, StereoLayoutFromItsKeyElseFromTheOlderCrossEyedKey) {
+    // The stereo layout from its key, else from the older cross-eyed key.
     const QVariant none;
-    struct Row {
+    struct LayoutRow {
         QVariant layout, crossEyed;
         StereoLayout expected;
-    } rows[] = {
+    } layouts[] = {
         {none, none, StereoLayout::parallel},
         {none, QStringLiteral("true"), StereoLayout::cross},
         {QStringLiteral("interleaved"), QStringLiteral("true"), StereoLayout::interleaved},
@@ -103,7 +102,7 @@ TEST(AppModel, StereoLayoutFromItsKeyElseFromTheOlderCrossEyedKey) {
         {QStringLiteral("Anaglyph"), none, StereoLayout::parallel},
         {QStringLiteral("topBottom"), QStringLiteral("true"), StereoLayout::cross},
     };
-    for (const Row& row : rows) {
+    for (const LayoutRow& row : layouts) {
         SCOPED_TRACE(row.layout.toString().toStdString() + " / " +
                      row.crossEyed.toString().toStdString());
         Fixture f;
