@@ -11,7 +11,7 @@ TEST(WindowGeometry, StoredTextIsReadStrictly) {
     EXPECT_FALSE(parseWindowGeometry(QVariant(42)));
 }
 
-TEST(WindowGeometry, DefaultAndRestoredPlacesFitTheScreensPresentNow) {
+TEST(WindowGeometry, TheMainWindowAndThePanelArePlacedWithinTheScreens) {
     // A 960 x 640 window at device-pixel-ratio 2 on a 1920 x 1200 screen.
     const QRect small(0, 0, 960, 600);
     const QRect fitted = defaultWindowGeometry(QSize(960, 640), small);
@@ -36,17 +36,15 @@ TEST(WindowGeometry, DefaultAndRestoredPlacesFitTheScreensPresentNow) {
     // Larger than any screen: shrunk to fit.
     const QRect huge = fitIntoScreens(QRect(0, 0, 5000, 4000), screens, 30);
     EXPECT_EQ(huge, QRect(0, 30, 1920, 1050));
-}
 
-TEST(WindowGeometry, ThePanelOpensBesideTheMainWindowWithinTheScreen) {
-    const QRect fullHd(0, 0, 1920, 1080);
     // Room on the right: there, level with the main window's client area, as tall as asked.
-    EXPECT_EQ(besideWindow(QSize(320, 806), QRect(480, 120, 960, 640), fullHd, 30),
+    EXPECT_EQ(besideWindow(QSize(320, 806), QRect(480, 120, 960, 640), screens[0], 30),
               QRect(1448, 150, 320, 806));
     // Lower down: moved up to keep a title bar's height free below it.
-    EXPECT_EQ(besideWindow(QSize(320, 806), QRect(480, 220, 960, 640), fullHd, 30).bottom(), 1049);
+    EXPECT_EQ(besideWindow(QSize(320, 806), QRect(480, 220, 960, 640), screens[0], 30).bottom(),
+              1049);
     // None on the right: on the left.
-    EXPECT_EQ(besideWindow(QSize(320, 806), QRect(900, 100, 960, 640), fullHd, 30).left(), 572);
+    EXPECT_EQ(besideWindow(QSize(320, 806), QRect(900, 100, 960, 640), screens[0], 30).left(), 572);
     // 2560 x 1440 at scale 2, panels taking the top 27 points: neither side has
     // room, and the form is taller than the screen.
     const QRect scaled(0, 27, 1280, 693);

@@ -14,17 +14,15 @@ namespace {
 const QList<bool> none{};
 const QList<bool> forced{true};
 
-struct Parts {
+// A shown view whose passes are dropped unrun, so that each reaction's render
+// requests can be read one change at a time.
+class ContentViewReactions : public ::testing::Test {
+protected:
     AppModel model{std::make_shared<MemoryPreferencesStore>()};
     SystemLoadMonitor monitor{QStringLiteral("/nonexistent"), false};
     ContentView view{model, nullptr, &monitor};
     QSignalSpy requests{&view, &ContentView::renderRequested};
-};
 
-// A shown view whose passes are dropped unrun, so that each reaction's render
-// requests can be read one change at a time.
-class ContentViewReactions : public ::testing::Test, protected Parts {
-protected:
     void SetUp() override {
         view.renderState().setExecutor([](std::function<void()>) {});
         view.resize(400, 300);
@@ -92,23 +90,9 @@ TEST(ContentView, FirstFrameComesWhateverAnimationsAreOn) {
     }
 }
 
-TEST_F(ContentViewReactions, TriggerRowsRenderOnlyOnAChangeThatApplies) {
-    EXPECT_EQ(reactionTo([&] { model.setIsColorMode(true); }), forced);
-    model.setStereoPhaseDisparity(0.5); // stereo off
-    model.setSirdsStripColumns(5);      // autostereogram off
-    EXPECT_EQ(settle(), none);
-    EXPECT_EQ(reactionTo([&] { model.setIsColorInverted(true); }), forced);
-    // Display-only settings reach the presenter without a render.
-    model.setDisplayGamma(1.8);
-    model.setDisplayBlackLift(0.1);
-    model.setStereoLayout(StereoLayout::cross);
-    EXPECT_EQ(settle(), none);
-}
-
 TEST_F(ContentViewReactions, TileSetRowsRebuildForTheNewGeometry) {
     auto before = cells();
     EXPECT_EQ(reactionTo([&] { model.setMaxPatchSize(64); }), forced);
-    EXPECT_EQ(state().maxPatchSize, 64.0);
     EXPECT_GT(cells(), before);
 
     EXPECT_EQ(reactionTo([&] { model.setIsAutostereogramMode(true); }), forced);
@@ -121,7 +105,6 @@ TEST_F(ContentViewReactions, TileSetRowsRebuildForTheNewGeometry) {
     model.setIsStereoscopicMode(true);
     model.setIsColorInverted(true);
     EXPECT_EQ(settle(), (QList<bool>{true, true, true}));
-    EXPECT_EQ(view.renderTriggerState(), RenderTriggerState::fromModel(model));
 
     // The layouts: the eyes take the halves or the whole window (a new tile set
     // for the next pass); a swap or another full-window layout only draws again.
@@ -153,6 +136,18 @@ TEST_F(ContentViewReactions, TileSetRowsRebuildForTheNewGeometry) {
 }
 
 TEST_F(ContentViewReactions, AnimationDrivesTheLinkAndItsEndRendersTheStillPicture) {
+    // Still, each trigger row renders on a change that applies.
+    EXPECT_EQ(reactionTo([&] { model.setIsColorMode(true); }), forced);
+    model.setStereoPhaseDisparity(0.5); // stereo off
+    model.setSirdsStripColumns(5);      // autostereogram off
+    EXPECT_EQ(settle(), none);
+    EXPECT_EQ(reactionTo([&] { model.setIsColorInverted(true); }), forced);
+    // Display-only settings reach the presenter without a render.
+    model.setDisplayGamma(1.8);
+    model.setDisplayBlackLift(0.1);
+    model.setStereoLayout(StereoLayout::cross);
+    EXPECT_EQ(settle(), none);
+
     reactionTo([&] { model.setAnimationMaxFPS(60); });
     ASSERT_EQ(link(), nullptr);
     EXPECT_EQ(view.statusText(), QStringLiteral("静止")) << "no rate without frames";
@@ -164,8 +159,8 @@ TEST_F(ContentViewReactions, AnimationDrivesTheLinkAndItsEndRendersTheStillPictu
     EXPECT_EQ(reactionTo([&] { model.setStereoPhaseDisparity(0.1); }), none);
 
     // Inversion is a render trigger even while animating; colour mode is not.
-    EXPECT_EQ(reactionTo([&] { model.setIsColorInverted(true); }), forced);
-    EXPECT_EQ(reactionTo([&] { model.setIsColorMode(true); }), none);
+    EXPECT_EQ(reactionTo([&] { model.setIsColorInverted(false); }), forced);
+    EXPECT_EQ(reactionTo([&] { model.setIsColorMode(false); }), none);
     monitor.setActivePowerProfile(QStringLiteral("power-saver"));
     EXPECT_EQ(link()->range().maximum, 30.0f);
 
@@ -185,7 +180,7 @@ TEST_F(ContentViewReactions, AnimationDrivesTheLinkAndItsEndRendersTheStillPictu
     EXPECT_EQ(link()->range().maximum, 15.0f);
 }
 
-TEST_F(ContentViewReactions, ResizeBurstAppliesOnceAfterTheLastChange) {
+TEST_F(ContentViewReactions, ResizeBurstAppliesOnceAndAHiddenWindowCatchesUpOnReturn) {
     // The next size follows as soon as the canvas has seen the last one.
     auto resizeTo = [&](int w, int h) {
         view.resize(w, h);
@@ -206,9 +201,7 @@ TEST_F(ContentViewReactions, ResizeBurstAppliesOnceAfterTheLastChange) {
     ASSERT_TRUE(resizeTo(450, 325));
     ASSERT_TRUE(applied());
     EXPECT_EQ(settle(), none);
-}
 
-TEST_F(ContentViewReactions, HiddenWindowIsSuspendedAndCatchesUpOnReturn) {
     // The first presenter keeps the platform window (no flash, no lost focus).
     const QPointer<QWindow> platformWindow = view.windowHandle();
     showGrey(false);
@@ -299,4 +292,29 @@ TEST_F(ContentViewReactions, TheIlluminantTintGoesOutWithTheFrameItsTickAskedFor
     showGrey(false);
     EXPECT_EQ(presenter->presenterState().illuminantTint, tint);
     EXPECT_TRUE(QTest::qWaitFor([&] { return presenter->ownDrawCount() > draws; }, 5000));
+}
+
+TEST(ModeToastView, LaterMessageReplacesTextAndRestartsTheHide) {
+    ModeToastView toast;
+    EXPECT_FALSE(toast.isVisible());
+
+    toast.showModeMessage(QStringLiteral("アニメーション: 一時停止"));
+    EXPECT_TRUE(toast.isVisible());
+    const QImage first = toast.image(1.0);
+    // The picture itself, not a copy made while it was being painted, which
+    // the presenter would upload again.
+    EXPECT_EQ(toast.image(1.0).cacheKey(), first.cacheKey());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return toast.remainingHideMs() < 1000; }, 5000));
+    toast.showModeMessage(QStringLiteral("アニメーション: 再開"));
+    EXPECT_EQ(toast.text(), QStringLiteral("アニメーション: 再開"));
+    EXPECT_NE(toast.image(1.0), first);
+    // The first message's hide no longer counts.
+    EXPECT_GT(toast.remainingHideMs(), 1000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return toast.opacity() == 1.0; }, 2000));
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return toast.modeChangeMessage().isEmpty(); }, 5000));
+    EXPECT_TRUE(toast.isVisible()) << "fading out";
+    EXPECT_EQ(toast.text(), QStringLiteral("アニメーション: 再開"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !toast.isVisible(); }, 5000));
+    EXPECT_EQ(toast.opacity(), 0.0);
 }

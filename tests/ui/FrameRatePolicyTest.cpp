@@ -9,7 +9,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-TEST(FrameRatePolicy, RateTable) {
+TEST(FrameRatePolicy, RateTableAndTheLoadItTakes) {
     using T = ThermalState;
     const AnimationActivity phase60{.phase = true, .maxFPS = 60};
     const AnimationActivity illuminant{.illuminant = true};
@@ -29,7 +29,6 @@ TEST(FrameRatePolicy, RateTable) {
         {"spin, cap 10", {.spin = true, .maxFPS = 10}, false, T::nominal, 15.0},
         {"illuminant alone", illuminant, false, T::nominal, 30.0},
         {"illuminant, low power", illuminant, true, T::nominal, 15.0},
-        {"illuminant, critical", illuminant, false, T::critical, 15.0},
         {"breathing alone", {.breathing = true}, false, T::nominal, 15.0},
         {"rotation, spin", {.rotation = true, .spin = true, .maxFPS = 90}, false, T::nominal, 90},
         {"nothing active", {}, false, T::nominal, std::nullopt},
@@ -40,46 +39,8 @@ TEST(FrameRatePolicy, RateTable) {
                   row.rate);
     }
     EXPECT_DOUBLE_EQ(loadFactor(true, T::critical), 0.125);
-}
 
-TEST(DisplayLinkAdapter, StartsTicksAndStops) {
-    // The interval: first tick, equal stamps, a stall and time going backwards use the duration.
-    const std::pair<DisplayLinkFrame, double> cases[] = {
-        {{1.0, 1.25, 1.0 / 30}, 0.25}, {{std::nullopt, 5.0, 0.04}, 0.04},
-        {{2.0, 2.0, 0.04}, 0.04},      {{2.0, 3.0, 0.04}, 0.04},
-        {{3.0, 2.0, 0.04}, 0.04},      {{2.0, 2.0, 0.0}, 1.0 / 60}};
-    for (const auto& [frame, interval] : cases)
-        EXPECT_DOUBLE_EQ(DisplayLinkAdapter::frameInterval(frame), interval);
-
-    DisplayLinkAdapter adapter;
-    std::vector<double> intervals;
-    adapter.setCallback([&](double dt) { intervals.push_back(dt); });
-    adapter.start(60);
-    ASSERT_NE(adapter.link(), nullptr);
-    EXPECT_EQ(adapter.link()->range(), (FrameRateRange{5.0f, 60.0f, 60.0f}));
-    QPointer<DisplayLink> first = adapter.link();
-
-    adapter.start(30); // a retune replaces the link
-    ASSERT_NE(adapter.link(), first.data());
-    EXPECT_TRUE(first.isNull() || !first->isValid());
-    EXPECT_EQ(adapter.link()->range().maximum, 30.0f);
-
-    ASSERT_TRUE(QTest::qWaitFor([&] { return intervals.size() >= 3; }, 5000));
-    for (double dt : intervals)
-        EXPECT_TRUE(dt > 0.0 && dt < 1.0) << dt;
-    adapter.stop();
-    EXPECT_EQ(adapter.link(), nullptr);
-    const size_t count = intervals.size();
-    // Time for three ticks, as another link at the same rate counts it.
-    DisplayLinkAdapter witness;
-    int witnessTicks = 0;
-    witness.setCallback([&](double) { ++witnessTicks; });
-    witness.start(30);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return witnessTicks >= 3; }, 5000));
-    EXPECT_EQ(intervals.size(), count);
-}
-
-TEST(SystemLoadMonitor, ThermalStateFromTripPointsInSysfsSignalledOnlyOnChange) {
+    // The load: the zones' trip points, read from sysfs, and the power profile.
     using Zone = ThermalZoneReading;
     const Zone cool{40000, {{"active", 60000}, {"passive", 90000}, {"critical", 105000}}};
     const Zone fan{65000, cool.trips};
@@ -118,4 +79,41 @@ TEST(SystemLoadMonitor, ThermalStateFromTripPointsInSysfsSignalledOnlyOnChange) 
     monitor.setActivePowerProfile(QStringLiteral("balanced"));
     EXPECT_FALSE(monitor.isLowPowerModeEnabled());
     EXPECT_EQ(power.count(), 2);
+}
+
+TEST(DisplayLinkAdapter, StartsTicksAndStops) {
+    // The interval: first tick, equal stamps, a stall and time going backwards use the duration.
+    const std::pair<DisplayLinkFrame, double> cases[] = {
+        {{1.0, 1.25, 1.0 / 30}, 0.25}, {{std::nullopt, 5.0, 0.04}, 0.04},
+        {{2.0, 2.0, 0.04}, 0.04},      {{2.0, 3.0, 0.04}, 0.04},
+        {{3.0, 2.0, 0.04}, 0.04},      {{2.0, 2.0, 0.0}, 1.0 / 60}};
+    for (const auto& [frame, interval] : cases)
+        EXPECT_DOUBLE_EQ(DisplayLinkAdapter::frameInterval(frame), interval);
+
+    DisplayLinkAdapter adapter;
+    std::vector<double> intervals;
+    adapter.setCallback([&](double dt) { intervals.push_back(dt); });
+    adapter.start(60);
+    ASSERT_NE(adapter.link(), nullptr);
+    EXPECT_EQ(adapter.link()->range(), (FrameRateRange{5.0f, 60.0f, 60.0f}));
+    QPointer<DisplayLink> first = adapter.link();
+
+    adapter.start(30); // a retune replaces the link
+    ASSERT_NE(adapter.link(), first.data());
+    EXPECT_TRUE(first.isNull() || !first->isValid());
+    EXPECT_EQ(adapter.link()->range().maximum, 30.0f);
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return intervals.size() >= 3; }, 5000));
+    for (double dt : intervals)
+        EXPECT_TRUE(dt > 0.0 && dt < 1.0) << dt;
+    adapter.stop();
+    EXPECT_EQ(adapter.link(), nullptr);
+    const size_t count = intervals.size();
+    // Time for three ticks, as another link at the same rate counts it.
+    DisplayLinkAdapter witness;
+    int witnessTicks = 0;
+    witness.setCallback([&](double) { ++witnessTicks; });
+    witness.start(30);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return witnessTicks >= 3; }, 5000));
+    EXPECT_EQ(intervals.size(), count);
 }

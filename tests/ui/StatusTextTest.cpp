@@ -51,7 +51,4 @@ TEST(StatusText, ARateOrWhyThereIsNoneAndInDetailWhatIsOnInSixLines) {
         EXPECT_EQ(statusText(in).split(QLatin1Char('\n')).value(row.line),
                   QString::fromUtf8(row.text));
     }
-    // 0.3 - 0.2 is a hair below 0.2 - 0.1 in doubles.
-    EXPECT_EQ(depthPresetLabel(0.2), QStringLiteral("普通"));
-    EXPECT_EQ(depthPresetLabel(0.15), QStringLiteral("浅い"));
 }
