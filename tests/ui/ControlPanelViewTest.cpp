@@ -75,6 +75,7 @@ TEST(ControlPanelView, EveryControlAssignsItsSettingAndTakesTheWheelOnlyWhenFocu
     p.click(p.segment("renderScalePicker", 0));
     EXPECT_EQ(p.model.maxPatchSize(), 64.0);
     EXPECT_EQ(p.model.rotationAnimationSpeed(), 90.0);
+    EXPECT_EQ(p.model.phaseAnimationSpeed(), 2.0);
     EXPECT_EQ(p.model.animationMaxFPS(), 60.0);
     EXPECT_EQ(p.model.animationRenderScale(), 0.5);
 
