@@ -58,9 +58,8 @@ inline QByteArray contents(const QString& path) {
 inline bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
     // Not too eager: every look is a new client of the X server.
     for (int waited = 0; waited < timeoutMs; waited += 250) {
-        if (condition()) {
+        if (condition())
             return true;
-        }
         QThread::msleep(250);
     }
     return condition();
@@ -73,9 +72,8 @@ inline void startOwned(QProcess& process, const QString& program, const QStringL
 }
 
 inline void stop(QProcess& process) {
-    if (process.state() == QProcess::NotRunning) {
+    if (process.state() == QProcess::NotRunning)
         return;
-    }
     process.terminate();
     if (!process.waitForFinished(5000)) {
         process.kill();
@@ -95,16 +93,14 @@ public:
         startOwned(
             server, QStringLiteral("Xvfb"),
             {"-displayfd", "1", "-screen", "0", "1600x1200x24", "-nolisten", "tcp", "-noreset"});
-        if (!server.waitForStarted() || !server.waitForReadyRead(20000)) {
+        if (!server.waitForStarted() || !server.waitForReadyRead(20000))
             return;
-        }
         displayName = QStringLiteral(":") + QString::fromLatin1(server.readLine()).trimmed();
         windowManager.setProcessEnvironment(displayEnvironment());
         startOwned(windowManager, QStringLiteral("openbox"), {"--sm-disable"});
         // The desktop can be asked for once the window manager is up.
-        if (waitFor([] { return run("xdotool", {"get_desktop"}) == QLatin1String("0"); }, 20000)) {
+        if (waitFor([] { return run("xdotool", {"get_desktop"}) == QLatin1String("0"); }, 20000))
             name = displayName;
-        }
     }
     ~PrivateDisplay() {
         stop(windowManager);
@@ -125,11 +121,9 @@ inline QStringList appWindows() {
 }
 
 inline QString findWindow(const QString& title) {
-    for (const QString& w : appWindows()) {
-        if (run(QStringLiteral("xdotool"), {"getwindowname", w}) == title) {
+    for (const QString& w : appWindows())
+        if (run(QStringLiteral("xdotool"), {"getwindowname", w}) == title)
             return w;
-        }
-    }
     return {};
 }
 
@@ -138,9 +132,8 @@ inline QRect windowGeometry(const QString& window) {
     const QStringList lines =
         run(QStringLiteral("xdotool"), {"getwindowgeometry", "--shell", window}).split('\n');
     QHash<QString, int> v;
-    for (const QString& line : lines) {
+    for (const QString& line : lines)
         v.insert(line.section('=', 0, 0), line.section('=', 1).toInt());
-    }
     return QRect(v.value("X"), v.value("Y"), v.value("WIDTH"), v.value("HEIGHT"));
 }
 
@@ -170,9 +163,8 @@ public:
     // On the private display, or in env when one is given.
     explicit Application(const QString& configHome, QProcessEnvironment env = {},
                          const QStringList& args = {}) {
-        if (env.isEmpty()) {
+        if (env.isEmpty())
             env = displayEnvironment();
-        }
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
         process.setProcessEnvironment(env);
         // Standard error is kept for the tests to read, and passed on at the end.
@@ -186,16 +178,14 @@ public:
     // One window of the application, seen twice in a row (a look can miss under
     // load), kept in window. On failure, seen says what there was.
     bool opensItsWindow() {
-        if (!process.waitForStarted()) {
+        if (!process.waitForStarted())
             return false;
-        }
         int sightings = 0;
         waitFor(
             [&] {
                 // A wait is what brings the process's state up to date.
-                if (process.waitForFinished(1)) {
+                if (process.waitForFinished(1))
                     return true;
-                }
                 const QStringList windows = appWindows();
                 seen = windows.join(' ');
                 sightings = windows.size() == 1 ? sightings + 1 : 0;
@@ -203,9 +193,8 @@ public:
                 return sightings == 2;
             },
             60000);
-        if (process.state() != QProcess::Running) {
+        if (process.state() != QProcess::Running)
             seen = QStringLiteral("the process ended with %1").arg(process.exitCode());
-        }
         return process.state() == QProcess::Running && sightings == 2;
     }
     bool endsCleanly() {
@@ -239,9 +228,8 @@ inline bool keyUntil(const QString& window, const QString& keys,
                      const std::function<bool()>& done) {
     for (int attempt = 0; attempt < 5; ++attempt) {
         key(window, keys);
-        if (waitFor(done, 3000)) {
+        if (waitFor(done, 3000))
             return true;
-        }
     }
     return false;
 }

@@ -23,9 +23,8 @@ using namespace e2e;
 // over the field) with black text inside.
 std::optional<QRect> findStatusBar(const QImage& shot) {
     int canvasTop = 0;
-    while (canvasTop < shot.height() && qGray(shot.pixel(2, canvasTop)) >= 200) {
+    while (canvasTop < shot.height() && qGray(shot.pixel(2, canvasTop)) >= 200)
         ++canvasTop;
-    }
     QRect box;
     for (int y = canvasTop; y < std::min(shot.height(), canvasTop + 200); ++y) {
         int runStart = -1;
@@ -35,35 +34,28 @@ std::optional<QRect> findStatusBar(const QImage& shot) {
                 runStart = x;
             } else if (!light && runStart >= 0) {
                 const int length = x - runStart;
-                if (runStart >= 8 && runStart <= 48 && length >= 30 && length <= 420) {
+                if (runStart >= 8 && runStart <= 48 && length >= 30 && length <= 420)
                     box |= QRect(runStart, y, length, 1);
-                }
                 runStart = -1;
             }
         }
     }
     int text = 0;
-    for (int y = box.top(); y <= box.bottom(); ++y) {
-        for (int x = box.left(); x <= box.right(); ++x) {
+    for (int y = box.top(); y <= box.bottom(); ++y)
+        for (int x = box.left(); x <= box.right(); ++x)
             text += qGray(shot.pixel(x, y)) < 90 ? 1 : 0;
-        }
-    }
     return box.height() >= 12 && text >= 10 ? std::optional<QRect>(box) : std::nullopt;
 }
 
 // Where two pictures of a still field differ.
 QRect difference(const QImage& a, const QImage& b) {
     QRect region;
-    if (a.size() != b.size()) {
+    if (a.size() != b.size())
         return QRect(QPoint(), a.size());
-    }
-    for (int y = 0; y < a.height(); ++y) {
-        for (int x = 0; x < a.width(); ++x) {
-            if (std::abs(qGray(a.pixel(x, y)) - qGray(b.pixel(x, y))) > 16) {
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            if (std::abs(qGray(a.pixel(x, y)) - qGray(b.pixel(x, y))) > 16)
                 region |= QRect(x, y, 1, 1);
-            }
-        }
-    }
     return region;
 }
 
@@ -92,9 +84,8 @@ void expectFieldStatusBarAndToast(const QString& window, const std::function<QIm
         QThread::msleep(2500);
         shot = shoot();
         toast = difference(withToast, shot);
-        if (!toast.isEmpty() && toast.width() < withToast.width() / 2 && toast.top() < 200) {
+        if (!toast.isEmpty() && toast.width() < withToast.width() / 2 && toast.top() < 200)
             break;
-        }
     }
     EXPECT_GE(toast.width(), 80) << "Space shows the toast";
     EXPECT_LT(toast.width(), withToast.width() / 2);

@@ -16,9 +16,8 @@ using namespace e2e;
 std::map<std::string, std::string> storedSettings(const QString& file) {
     QSettings settings(file, QSettings::IniFormat);
     std::map<std::string, std::string> values;
-    for (const QString& key : settings.childKeys()) {
+    for (const QString& key : settings.childKeys())
         values[key.toStdString()] = settings.value(key).toString().toStdString();
-    }
     return values;
 }
 

@@ -129,8 +129,8 @@ TEST_F(Presenter, EveryStereoLayoutIsItsCpuDefinitionOverTheWholeFrame) {
         const PairPlacement p = placePair(W, H, scale, pair);
         const QSize eye =
             StereoLayouts::isSideBySide(layout) ? QSize(p.halfWidth, p.halfHeight) : QSize(W, H);
-        const RGBAImage left = gputest::pattern(eye.width(), eye.height(), 1);
-        const RGBAImage right = gputest::pattern(eye.width(), eye.height(), 4);
+        const RGBAImage left = pattern(eye.width(), eye.height(), 1);
+        const RGBAImage right = pattern(eye.width(), eye.height(), 4);
         view.updateView({.leftTexture = uploadImageToTexture(left),
                          .rightTexture = uploadImageToTexture(right),
                          .isStereoscopic = true,
@@ -143,8 +143,7 @@ TEST_F(Presenter, EveryStereoLayoutIsItsCpuDefinitionOverTheWholeFrame) {
         if (inverted)
             expected.invertPixels();
         // The anaglyph's sums are rounded in single precision on the GPU.
-        EXPECT_LE(gputest::compareBytes(shown, expected).largest,
-                  layout == StereoLayout::anaglyph ? 1 : 0);
+        EXPECT_LE(maxChannelDifference(shown, expected), layout == StereoLayout::anaglyph ? 1 : 0);
     }
 }
 
@@ -170,9 +169,8 @@ TEST_F(Presenter, ASingleCanvasShowsItsTexelsInEitherTexelOrder) {
             frames.push_back(
                 view.grabFrame().convertToFormat(QImage::Format_RGBA8888_Premultiplied));
             // Corrected, the pixels are not the texels.
-            EXPECT_EQ(
-                gputest::compareBytes(frames.back(), *readbackTexture(d.leftTexture)).largest == 0,
-                gamma == 1.0);
+            EXPECT_EQ(maxChannelDifference(frames.back(), *readbackTexture(d.leftTexture)) == 0,
+                      gamma == 1.0);
         }
         EXPECT_EQ(frames[0], frames[1]) << gamma;
     }

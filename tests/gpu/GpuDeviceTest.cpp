@@ -74,9 +74,9 @@ TEST(GpuContext, WorkPutsBackTheCallersContextAndTexturesCrossThreads) {
     // Made on a worker, usable here; the last reference goes on a thread that
     // never used the GPU.
     GpuTextureRef texture;
-    std::thread([&] { texture = uploadImageToTexture(gputest::pattern(8, 4)); }).join();
+    std::thread([&] { texture = uploadImageToTexture(pattern(8, 4)); }).join();
     ASSERT_TRUE(texture);
-    EXPECT_EQ(*readbackTexture(texture), gputest::pattern(8, 4));
+    EXPECT_EQ(*readbackTexture(texture), pattern(8, 4));
     const unsigned int name = texture->name();
     std::thread([texture = std::move(texture)]() mutable { texture.reset(); }).join();
     EXPECT_FALSE(GpuDevice::shared().makeCurrent().glIsTexture(name));

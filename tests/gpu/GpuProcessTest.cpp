@@ -60,10 +60,10 @@ TEST(ProcessHelper, DISABLED_WithoutKernels) {
     gputest::expectCentredAutostereograms(false);
     QThreadPool pool;
     pool.setExpiryTimeout(50);
-    pool.start([] { uploadImageToTexture(gputest::pattern(8, 4)); });
+    pool.start([] { uploadImageToTexture(pattern(8, 4)); });
     pool.waitForDone();
     std::thread([] {
-        uploadImageToTexture(gputest::pattern(8, 4));
+        uploadImageToTexture(pattern(8, 4));
         EXPECT_TRUE(generatePatchFilter(16, 16, 2, 0, 0, 0.3, 1));
     }).join();
     EXPECT_TRUE(messages.isEmpty()) << messages.join('\n').toStdString();

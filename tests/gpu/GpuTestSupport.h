@@ -4,48 +4,13 @@
 #include "GpuAutostereogram.h"
 #include "GpuGeneration.h"
 #include "PatchSynthesis.h"
+#include "TestImages.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>
 #include <span>
 
 namespace gputest {
-
-// Largest byte difference of two images (999 when their sizes differ), and how
-// many of how many bytes differ at all.
-struct ByteDifference {
-    int largest = 0;
-    long long count = 0, total = 0;
-};
-inline ByteDifference compareBytes(const RGBAImage& a, const RGBAImage& b) {
-    if (a.size() != b.size() || a.format() != b.format())
-        return {999};
-    ByteDifference d;
-    for (int y = 0; y < a.height(); ++y)
-        for (int i = 0; i < 4 * a.width(); ++i, ++d.total) {
-            const int diff = std::abs(int(a.constScanLine(y)[i]) - int(b.constScanLine(y)[i]));
-            d.largest = std::max(d.largest, diff);
-            d.count += diff ? 1 : 0;
-        }
-    return d;
-}
-
-// A w x h image whose pixels tell the label, the column and the row apart.
-inline RGBAImage pattern(int w, int h, int label = 0) {
-    RGBAImage image = *makeRGBAImage(w, h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            image.setPixelColor(
-                x, y, QColor((label * 40 + x * 37 + y * 11) % 256, x * 7 % 256, y * 29 % 256));
-    return image;
-}
-
-// Both ring textures cleared to transparent black, as the CPU canvas starts.
-inline void clearRing(CanvasTexturePool& pool, int W, int H) {
-    const std::vector<GpuTextureRef> blank = {uploadImageToTexture(makeRGBAImage(W, H))};
-    for (int i = 0; i < 2; ++i)
-        placeTilesGPU(W, H, blank, {0}, {}, std::max(W, H), StorageMode::shared, pool);
-}
 
 // The canvas renderCanvasGPU should make, from CPU patches: each variant at its
 // own orientation, each spinning tile as (variant, orientation); tinted when
@@ -85,8 +50,11 @@ inline void expectCanvasesMatchCpuPatches(bool kernels) {
     // 2.25 wraps over two turns.
     const std::vector<double> scales = {1.0, 1.3, 0.9}, hues = {0.1, 0.55, 2.25};
     const std::vector<int> indices = {2, 0, 1, 1, 2, 0, 0, -1, 1, 5, 0, 1};
+    // Both ring textures cleared to transparent black, as the CPU canvas starts.
     CanvasTexturePool pool;
-    clearRing(pool, 90, 60);
+    const std::vector<GpuTextureRef> blank = {uploadImageToTexture(makeRGBAImage(90, 60))};
+    for (int i = 0; i < 2; ++i)
+        placeTilesGPU(90, 60, blank, {0}, {}, 90, StorageMode::shared, pool);
     // Copied on the GPU, then composed by the processor (which writes every texel).
     for (const CanvasTiles delivery : {CanvasTiles::copied, CanvasTiles::composedByProcessor})
         for (const double black : {-1.0, 0.0, 0.001, 0.3, 1.0}) { // below 0: not tinted
@@ -100,7 +68,7 @@ inline void expectCanvasesMatchCpuPatches(bool kernels) {
                                       2.2, scales, tinted ? hues : std::vector<double>(), black);
             auto actual = readbackTexture(result.texture);
             ASSERT_TRUE(actual && expected);
-            EXPECT_EQ(compareBytes(*actual, *expected).largest, 0) << black;
+            EXPECT_EQ(maxChannelDifference(*actual, *expected), 0) << black;
         }
     const RenderCanvasResult none = renderCanvasGPU({}, {0, 0}, {{0, 5}}, 16, {}, {}, false, 32, 32,
                                                     0, 0.85, 0, StorageMode::shared, pool);

@@ -13,11 +13,6 @@ RGBAImage labelledStrip(int w, int h) {
     return image;
 }
 
-QRgb at(const RGBAImage& image, int x, int y) {
-    const uchar* p = image.constScanLine(y) + 4 * x;
-    return qRgba(p[0], p[1], p[2], p[3]);
-}
-
 } // namespace
 
 TEST(Autostereogram, ConeTableAndRowsThatRepeatTheStripShiftedByTheCone) {
@@ -38,24 +33,24 @@ TEST(Autostereogram, ConeTableAndRowsThatRepeatTheStripShiftedByTheCone) {
         ASSERT_EQ(out.size(), QSize(outW, 11));
         for (int y = 0; y < 11; ++y)
             for (int x = 0; x < outW; ++x)
-                ASSERT_EQ(at(out, x, y), qRgba(x, y % 5, 7, 255));
+                ASSERT_EQ(out.pixel(x, y), qRgba(x, y % 5, 7, 255));
     }
 
     const RGBAImage out = *makeAutostereogram(labelledStrip(60, 4), 200, 8, cache);
     // Row 2 crosses the apex: at x = 90 (strip column 30) the shift is 3, so
     // out[90] = out[33]; column 0 has none, out[60] = out[0].
-    EXPECT_EQ(at(out, 90, 2), qRgba(33, 2, 7, 255));
-    EXPECT_EQ(at(out, 60, 2), qRgba(0, 2, 7, 255));
+    EXPECT_EQ(out.pixel(90, 2), qRgba(33, 2, 7, 255));
+    EXPECT_EQ(out.pixel(60, 2), qRgba(0, 2, 7, 255));
     // Shifts compound: out[150] = out[93] = out[36]; rows below reuse the strip's.
-    EXPECT_EQ(at(out, 150, 2), qRgba(36, 2, 7, 255));
-    EXPECT_EQ(at(out, 150, 6), qRgba(36, 2, 7, 255));
-    EXPECT_EQ(at(out, 150, 0), qRgba(30, 0, 7, 255)); // the cone's edge: plain repeats
+    EXPECT_EQ(out.pixel(150, 2), qRgba(36, 2, 7, 255));
+    EXPECT_EQ(out.pixel(150, 6), qRgba(36, 2, 7, 255));
+    EXPECT_EQ(out.pixel(150, 0), qRgba(30, 0, 7, 255)); // the cone's edge: plain repeats
 
     const RGBAImage strip = labelledStrip(2, 2);
     const RGBAImage tiny = *makeAutostereogram(strip, 9, 3, cache);
     // Row 1, x = 3 (strip column 1, shift 3) copies x = 4, not yet written.
-    EXPECT_EQ(at(tiny, 3, 1), qRgba(128, 128, 128, 128));
-    EXPECT_EQ(at(tiny, 2, 1), qRgba(0, 1, 7, 255));
+    EXPECT_EQ(tiny.pixel(3, 1), qRgba(128, 128, 128, 128));
+    EXPECT_EQ(tiny.pixel(2, 1), qRgba(0, 1, 7, 255));
 
     EXPECT_FALSE(makeAutostereogram(strip, 0, 3, cache));
     EXPECT_FALSE(makeAutostereogram(strip, 3, kMaxImageSide + 1, cache));

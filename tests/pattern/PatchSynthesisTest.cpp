@@ -12,10 +12,6 @@ RGBAImage patch(int side, double freq, double deg, double phase, double sigma, d
     return *synthesizePatchCPU(side, side, freq, deg, phase, sigma, contrast, radiusScale);
 }
 
-int grey(const RGBAImage& image, int x, int y) {
-    return image.constScanLine(y)[4 * x];
-}
-
 } // namespace
 
 TEST(PatchSynthesis, SizesBytesAndTheClampedRadius) {
@@ -27,13 +23,13 @@ TEST(PatchSynthesis, SizesBytesAndTheClampedRadius) {
             for (int x = 0; x < 64; ++x)
                 ASSERT_EQ(flat.pixel(x, y), qRgba(127, 127, 127, 255));
     const double pi = std::numbers::pi;
-    EXPECT_EQ(grey(patch(33, 4, 20, 0, 0.3, 1), 16, 16), 255);
-    EXPECT_EQ(grey(patch(33, 4, 20, pi, 0.3, 1), 16, 16), 0);
-    EXPECT_EQ(grey(patch(33, 4, 20, 0, 0.3, 0.5741176470588235), 16, 16), 200); // 200.7
-    EXPECT_EQ(grey(patch(33, 4, 20, 0, 0.3, -3), 16, 16), 0);
-    EXPECT_EQ(grey(patch(8, NAN, 0, 0, 0.3, 1), 3, 5), 255);
+    EXPECT_EQ(qRed(patch(33, 4, 20, 0, 0.3, 1).pixel(16, 16)), 255);
+    EXPECT_EQ(qRed(patch(33, 4, 20, pi, 0.3, 1).pixel(16, 16)), 0);
+    EXPECT_EQ(qRed(patch(33, 4, 20, 0, 0.3, 0.5741176470588235).pixel(16, 16)), 200); // 200.7
+    EXPECT_EQ(qRed(patch(33, 4, 20, 0, 0.3, -3).pixel(16, 16)), 0);
+    EXPECT_EQ(qRed(patch(8, NAN, 0, 0, 0.3, 1).pixel(3, 5)), 255);
     // Off centre, with R = 16 on a 64-pixel side: sigma is a fraction of R, 4.8 pixels.
-    EXPECT_EQ(grey(patch(64, 4, 0, 0, 0.3, 1, 0.5), 40, 35), 146); // 146.3
+    EXPECT_EQ(qRed(patch(64, 4, 0, 0, 0.3, 1, 0.5).pixel(40, 35)), 146); // 146.3
 
     // The radius scale is clamped to [0.01, 1]. (Stripe direction and frequency:
     // the GPU kernel's own arithmetic gives the same bytes, checked by GpuPatch.)

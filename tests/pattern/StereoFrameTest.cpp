@@ -1,21 +1,9 @@
 #include "StereoFrame.h"
+#include "TestImages.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-
-namespace {
-
-// A w x h eye whose pixels tell the eye, the column and the row apart.
-RGBAImage eye(int w, int h, int which) {
-    RGBAImage image = *makeRGBAImage(w, h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            image.setPixel(x, y, qRgba(which * 100 + x % 97, (x * 7 + y) % 256, y * 3 % 256, 255));
-    return image;
-}
-
-} // namespace
 
 TEST(StereoFrame, EachLayoutFromTheEyesAsAskedFor) {
     // A pair of 60-point halves 10 points apart with marks, at 2 pixels per point
@@ -23,7 +11,7 @@ TEST(StereoFrame, EachLayoutFromTheEyesAsAskedFor) {
     // of radius 8 centred 16 rows down, the halves in the 32 rows below that.
     const PairPlacement p = placePair(400, 200, 2.0, {60, 10, true});
     ASSERT_EQ(p, (PairPlacement{120, 136, 70, 210, 32, 8, 16}));
-    const RGBAImage left = eye(120, 136, 0), right = eye(120, 136, 1);
+    const RGBAImage left = pattern(120, 136, 0), right = pattern(120, 136, 1);
     for (StereoLayout layout : {StereoLayout::parallel, StereoLayout::cross}) {
         const RGBAImage frame = *composeStereoFrame(layout, left, right, 400, 200, p);
         const bool crossed = layout == StereoLayout::cross;
@@ -55,7 +43,7 @@ TEST(StereoFrame, EachLayoutFromTheEyesAsAskedFor) {
         {0.437, 0.449, 0.164}, {-0.062, -0.062, -0.024}, {-0.048, -0.050, -0.017}};
     const double R[3][3] = {
         {-0.011, -0.032, -0.007}, {0.377, 0.761, 0.009}, {-0.026, -0.093, 1.234}};
-    const RGBAImage l = eye(53, 31, 0), r = eye(53, 31, 2).mirrored(true, false);
+    const RGBAImage l = pattern(53, 31, 0), r = pattern(53, 31, 2).mirrored(true, false);
     const RGBAImage anaglyph = *composeStereoFrame(StereoLayout::anaglyph, l, r, 53, 31, {});
     const RGBAImage rows = *composeStereoFrame(StereoLayout::interleaved, l, r, 53, 31, {});
     const auto channel = [](QRgb p, int c) { return double(p >> (16 - 8 * c) & 255) / 255; };
@@ -71,6 +59,6 @@ TEST(StereoFrame, EachLayoutFromTheEyesAsAskedFor) {
             ASSERT_EQ(rows.pixel(x, y), (y % 2 ? r : l).pixel(x, y)) << x << "," << y;
         }
     // An eye of another size has no frame.
-    EXPECT_FALSE(composeStereoFrame(StereoLayout::anaglyph, l, eye(52, 31, 1), 53, 31, {}));
+    EXPECT_FALSE(composeStereoFrame(StereoLayout::anaglyph, l, pattern(52, 31, 1), 53, 31, {}));
     EXPECT_FALSE(composeStereoFrame(StereoLayout::parallel, left, left, 400, 200, {}));
 }

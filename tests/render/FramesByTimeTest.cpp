@@ -10,16 +10,8 @@ namespace {
 
 TileSet tilesOf(std::uint64_t seed) {
     TileSet tiles;
-    TileSetInputs in;
-    in.patternSeed = seed;
-    in.viewWidth = 800;
-    in.viewHeight = 600;
-    prepareAnimationTiles(tiles, in);
+    prepareAnimationTiles(tiles, {.patternSeed = seed, .viewWidth = 800, .viewHeight = 600});
     return tiles;
-}
-
-Rational exact(double v) {
-    return *Rational::fromDouble(v);
 }
 
 void expectSameState(const AnimationState& a, const AnimationState& b) {
@@ -124,7 +116,7 @@ TEST(FramesByTime, SpinsFollowTheClocksRulesFromTheSeed) {
     const TileSet tiles = tilesOf(9);
     AnimationSettings s{.spins = true};
     const auto spinsAt = [&](double t, std::uint64_t seed = 9) {
-        return animationStateAt(s, tiles, seed, exact(t)).spins;
+        return animationStateAt(s, tiles, seed, *Rational::fromDouble(t)).spins;
     };
     // The first decision comes when the accumulator reaches the interval.
     EXPECT_TRUE(spinsAt(1.99).empty());

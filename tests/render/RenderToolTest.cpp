@@ -222,7 +222,6 @@ TEST_F(RenderToolTest, VideosHoldTheFramesOfTheirTimes) {
         EXPECT_EQ(probe(output(name)), "64,48,10/1,3") << name;
     }
     ASSERT_EQ(runTool(clip + QStringList{"--frames", output("s.png")}), 0);
-    EXPECT_EQ(probe(output("s-0002.png")), "64,48,25/1,1");
 
     // FFV1 is lossless: each frame is, byte for byte, the picture --time k/fps draws.
     for (int k = 0; k < 3; ++k)

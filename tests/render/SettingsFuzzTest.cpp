@@ -74,10 +74,9 @@ QByteArray hostileFile(Rng& rng) {
     QByteArray text;
     if (rng() % 3 != 0) // else the keys come without their group
         text += pick<QByteArray>(rng, {"[General]\n", "[general]\r\n", "  [General]  \n"});
-    for (const QByteArray& key : kOwnedKeys) {
+    for (const QByteArray& key : kOwnedKeys)
         if (rng() % 3 != 0)
             text += key + '=' + valueFor(key, rng) + '\n';
-    }
     const int lines = int(rng() % 30);
     for (int i = 0; i < lines; ++i) {
         switch (rng() % 4) {
