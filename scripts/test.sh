@@ -22,41 +22,6 @@ else
   "$root/scripts/build.sh" -DLUMENWEAVE_SANITIZE=OFF
 fi
 cd "$BUILD_DIR"
-# One X server per parallel job; ctest hands each test program with windows a
-# server no other test uses meanwhile (a program run by hand starts its own).
-# -noreset: a client connecting while the server resets after the last one left would fail.
-jobs="$(nproc)"
-servers="$(mktemp -d)"
-pids=()
-stop_servers() {
-  kill "${pids[@]}" 2>/dev/null || true
-  wait "${pids[@]}" 2>/dev/null || true
-  rm -rf "$servers"
-}
-trap stop_servers EXIT
-for ((i = 0; i < jobs; i++)); do
-  # Made here: the server's shell may open it only after the wait below looks.
-  : >"$servers/$i"
-  Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp -noreset 3>"$servers/$i" 2>/dev/null &
-  pids+=("$!")
-done
-displays=()
-for ((i = 0; i < jobs; i++)); do
-  # The server writes its display number and a newline once it accepts clients.
-  for ((tries = 0; tries < 600; tries++)); do
-    [ "$(wc -l <"$servers/$i")" -ge 1 ] && break
-    sleep 0.1
-  done
-  number="$(head -n 1 "$servers/$i")"
-  if [ -z "$number" ]; then
-    echo "test.sh: Xvfb did not start" >&2
-    exit 1
-  fi
-  displays+=("{\"id\": \"$number\"}")
-done
-(
-  IFS=,
-  echo "{\"version\": {\"major\": 1, \"minor\": 0}, \"local\": [{\"displays\": [${displays[*]}]}]}"
-) >"$servers/displays.json"
-ctest --resource-spec-file "$servers/displays.json" --output-on-failure --parallel "$jobs" \
-  --timeout 600 "$@"
+# Each test program with windows starts an X server of its own, so no other
+# test's windows can disturb what it looks at.
+ctest --output-on-failure --parallel "$(nproc)" --timeout 600 "$@"

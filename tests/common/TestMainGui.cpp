@@ -27,23 +27,14 @@ std::string startServer() {
 } // namespace
 
 int main(int argc, char** argv) {
-    // Every test program with windows has an X server that no other test uses
-    // meanwhile, so no other test's windows (stacked over its windows, taking the
-    // focus, exposing them again) can disturb what it looks at. Under
-    // scripts/test.sh ctest hands each test one of the servers started there
-    // ("id:<display number>,slots:1"); a program run otherwise starts its own,
-    // and a program a test started keeps its parent's. The processes it starts
-    // inherit it.
-    const char* chosen = std::getenv(kTestDisplay);
+    // Every test program with windows has an X server of its own, so no other
+    // test's windows (stacked over its windows, taking the focus, exposing them
+    // again) can disturb what it looks at. A program a test started keeps its
+    // parent's; the processes it starts inherit it.
+    const char* own = std::getenv(kTestDisplay);
     const char* display = std::getenv("DISPLAY");
-    if (!chosen || !display || std::strcmp(chosen, display) != 0) {
-        std::string number;
-        const char* allotted = std::getenv("CTEST_RESOURCE_GROUP_0_DISPLAYS");
-        if (allotted && std::strncmp(allotted, "id:", 3) == 0)
-            number = std::string(allotted + 3, std::strcspn(allotted + 3, ","));
-        if (number.empty())
-            number = startServer();
-        const std::string name = ":" + number;
+    if (!own || !display || std::strcmp(own, display) != 0) {
+        const std::string name = ":" + startServer();
         setenv("DISPLAY", name.c_str(), 1);
         setenv(kTestDisplay, name.c_str(), 1);
         unsetenv("WAYLAND_DISPLAY");

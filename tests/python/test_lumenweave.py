@@ -15,11 +15,16 @@ import lumenweave
 
 RENDER = os.environ.get("LUMENWEAVE_RENDER", "lumenweave-render")
 
-# Under scripts/test.sh ctest hands the test an X server of its own ("id:99,slots:1").
-_allotted = os.environ.get("CTEST_RESOURCE_GROUP_0_DISPLAYS", "")
-if _allotted.startswith("id:"):
-    os.environ["DISPLAY"] = ":" + _allotted[3:].split(",")[0]
-    os.environ.pop("WAYLAND_DISPLAY", None)
+# An X server of its own, ending with this process: the renderer draws on the
+# GPU there, and no other test's windows share it.
+_server = subprocess.Popen(["setpriv", "--pdeathsig", "TERM", "Xvfb", "-displayfd", "1", "-screen",
+                            "0", "1920x1080x24", "-nolisten", "tcp", "-noreset"],
+                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                           env={k: v for k, v in os.environ.items() if k != "LD_PRELOAD"})
+_number = _server.stdout.readline().decode().strip()
+assert _number, "Xvfb did not start"
+os.environ["DISPLAY"] = ":" + _number
+os.environ.pop("WAYLAND_DISPLAY", None)
 
 # The renderer's options and the same settings in Python.
 CASES = {
