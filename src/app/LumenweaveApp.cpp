@@ -7,6 +7,7 @@
 #include "FrameImage.h"
 #include "KeyEventCatcher.h"
 #include "PngFile.h"
+#include "SaveDialog.h"
 #include "SeedDialog.h"
 #include "VideoExport.h"
 #include "WindowAccessor.h"
@@ -600,23 +601,11 @@ LumenweaveApp::ShownFrame LumenweaveApp::shownFrame() const {
 void LumenweaveApp::exportImage() {
     // The frame of the moment the command was given, not of when a file is chosen.
     const ShownFrame frame = shownFrame();
-    // The desktop's pictures folder (XDG_PICTURES_DIR), made if it is not there yet.
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-    if (folder.isEmpty() || !QDir().mkpath(folder))
-        folder = QDir::homePath();
-
-    auto* dialog = new QFileDialog(m_mainWindow, tr("画像を書き出す"));
-    dialog->setObjectName(QStringLiteral("exportDialog"));
-    // Qt's own dialog speaks Japanese whatever the desktop's language.
-    dialog->setOption(QFileDialog::DontUseNativeDialog);
-    dialog->setAcceptMode(QFileDialog::AcceptSave);
-    dialog->setFileMode(QFileDialog::AnyFile);
-    dialog->setNameFilter(tr("PNG 画像 (*.png)"));
-    dialog->setDefaultSuffix(QStringLiteral("png"));
-    dialog->setDirectory(folder);
-    dialog->selectFile(
+    // The desktop's pictures folder (XDG_PICTURES_DIR).
+    auto* dialog = saveDialog(
+        m_mainWindow, QStringLiteral("exportDialog"), tr("画像を書き出す"),
+        QStandardPaths::PicturesLocation, tr("PNG 画像 (*.png)"), QStringLiteral("png"),
         QStringLiteral("lumenweave-%1.png").arg(frame.patternSeed, 16, 16, QLatin1Char('0')));
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &QFileDialog::fileSelected, this,
             [this, frame](const QString& path) { writeFrame(frame, path); });
     dialog->open();

@@ -3,6 +3,7 @@
 #include "CanvasTexturePool.h"
 #include "ContentView.h"
 #include "RenderOptions.h"
+#include "SaveDialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -271,23 +272,14 @@ void VideoExport::ask() {
         const Choice c = choice();
         m_lastChoice = c;
         dialog->accept();
-        QString folder = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
-        // The desktop's videos folder (XDG_VIDEOS_DIR), made if it is not there yet.
-        if (folder.isEmpty() || !QDir().mkpath(folder))
-            folder = QDir::homePath();
-        auto* files = new QFileDialog(m_window, tr("動画を書き出す"));
-        files->setObjectName(QStringLiteral("videoFileDialog"));
-        files->setOption(QFileDialog::DontUseNativeDialog);
-        files->setAcceptMode(QFileDialog::AcceptSave);
-        files->setFileMode(QFileDialog::AnyFile);
         const QString suffix = suffixOf(c.format);
-        files->setNameFilter(tr("動画 (*.%1)").arg(suffix));
-        files->setDefaultSuffix(suffix);
-        files->setDirectory(folder);
-        files->selectFile(QStringLiteral("lumenweave-%1.%2")
-                              .arg(request.seed, 16, 16, QLatin1Char('0'))
-                              .arg(suffix));
-        files->setAttribute(Qt::WA_DeleteOnClose);
+        // The desktop's videos folder (XDG_VIDEOS_DIR).
+        auto* files =
+            saveDialog(m_window, QStringLiteral("videoFileDialog"), tr("動画を書き出す"),
+                       QStandardPaths::MoviesLocation, tr("動画 (*.%1)").arg(suffix), suffix,
+                       QStringLiteral("lumenweave-%1.%2")
+                           .arg(request.seed, 16, 16, QLatin1Char('0'))
+                           .arg(suffix));
         connect(files, &QFileDialog::fileSelected, this,
                 [this, c, request](const QString& path) { startWith(request, c, path); });
         files->open();
